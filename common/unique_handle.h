@@ -1,0 +1,54 @@
+#pragma once
+// UniqueHandle: the one owning wrapper for every kind of system handle.
+//
+// A traits type names the handle type, its invalid value and how to close it:
+//
+//   struct FileHandleTraits {
+//     using Type = HANDLE;
+//     static Type Invalid() noexcept { return INVALID_HANDLE_VALUE; }
+//     static void Close(Type h) noexcept { ::CloseHandle(h); }
+//   };
+//   using FileHandle = UniqueHandle<FileHandleTraits>;
+//
+// The wrapper is movable, not copyable, and closes a valid handle exactly once
+// when it is reset or destroyed. Usable on any thread; not synchronised.
+#include <utility>
+
+template <typename Traits>
+class UniqueHandle {
+ public:
+  using Type = typename Traits::Type;
+
+  UniqueHandle() noexcept : handle_(Traits::Invalid()) {}
+  explicit UniqueHandle(Type handle) noexcept : handle_(handle) {}
+  UniqueHandle(const UniqueHandle&) = delete;
+  UniqueHandle& operator=(const UniqueHandle&) = delete;
+  UniqueHandle(UniqueHandle&& other) noexcept : handle_(other.release()) {}
+  UniqueHandle& operator=(UniqueHandle&& other) noexcept {
+    if (this != &other) reset(other.release());
+    return *this;
+  }
+  ~UniqueHandle() { reset(); }
+
+  Type get() const noexcept { return handle_; }
+  bool valid() const noexcept { return handle_ != Traits::Invalid(); }
+  explicit operator bool() const noexcept { return valid(); }
+
+  // Gives up ownership without closing.
+  Type release() noexcept { return std::exchange(handle_, Traits::Invalid()); }
+
+  // Closes the current handle (if valid) and takes ownership of `handle`.
+  void reset(Type handle = Traits::Invalid()) noexcept {
+    Type old = std::exchange(handle_, handle);
+    if (old != Traits::Invalid()) Traits::Close(old);
+  }
+
+  // For out-parameters: closes the current handle and returns its address.
+  Type* put() noexcept {
+    reset();
+    return &handle_;
+  }
+
+ private:
+  Type handle_;
+};

@@ -1,0 +1,206 @@
+#include "tests/support/test_support.h"
+
+#include <atomic>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+
+namespace lbtest {
+namespace {
+
+constexpr UINT kProgressMessage = WM_APP + 1;
+constexpr UINT kCompletionMessage = WM_APP + 2;
+
+std::wstring EnvPath(const char* name) {
+  const char* value = std::getenv(name);
+  if (!value || !*value) {
+    ADD_FAILURE() << name << " is not set: run the tests through ctest (tests/support/wine-run)";
+    return L"";
+  }
+  return UnixToWindowsPath(value);
+}
+
+}  // namespace
+
+std::wstring BuildDir() { return EnvPath("LB_BUILD_DIR"); }
+std::wstring SourceDir() { return EnvPath("LB_SOURCE_DIR"); }
+std::wstring TestRunDir() { return EnvPath("LB_TEST_RUN_DIR"); }
+std::wstring CertsDir() { return TestRunDir() + L"\\certs"; }
+
+std::wstring UnixToWindowsPath(const std::string& unix_path) {
+  std::wstring result = L"Z:";
+  for (wchar_t c : Widen(unix_path)) result += (c == L'/') ? L'\\' : c;
+  return result;
+}
+
+std::string WindowsToUnixPath(const std::wstring& windows_path) {
+  using Converter = char* (*)(const wchar_t*);
+  static auto convert = reinterpret_cast<Converter>(
+      GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name"));
+  if (!convert) {
+    ADD_FAILURE() << "not running under Wine";
+    return {};
+  }
+  char* unix_name = convert(windows_path.c_str());
+  if (!unix_name) return {};
+  std::string result(unix_name);
+  HeapFree(GetProcessHeap(), 0, unix_name);
+  return result;
+}
+
+std::string Narrow(const std::wstring& text) {
+  if (text.empty()) return {};
+  int length = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr,
+                                   0, nullptr, nullptr);
+  std::string result(length, '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), result.data(),
+                      length, nullptr, nullptr);
+  return result;
+}
+
+std::wstring Widen(const std::string& text) {
+  if (text.empty()) return {};
+  int length = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  std::wstring result(length, L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), result.data(), length);
+  return result;
+}
+
+std::string ReadFileBytes(const std::wstring& path) {
+  std::ifstream in(std::filesystem::path(path), std::ios::binary);
+  if (!in) {
+    ADD_FAILURE() << "cannot read " << Narrow(path);
+    return {};
+  }
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+void WriteFileBytes(const std::wstring& path, const std::string& bytes) {
+  std::filesystem::path p(path);
+  if (p.has_parent_path()) std::filesystem::create_directories(p.parent_path());
+  std::ofstream out(p, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  ASSERT_TRUE(out.good()) << "cannot write " << Narrow(path);
+}
+
+bool PathExists(const std::wstring& path) {
+  return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::uint64_t FileSize(const std::wstring& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return 0;
+  return (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+std::string RandomBytes(std::size_t size, std::uint32_t seed) {
+  std::mt19937 generator(seed);
+  std::string bytes(size, '\0');
+  for (char& c : bytes) c = static_cast<char>(generator() & 0xFF);
+  return bytes;
+}
+
+std::string ShellQuote(const std::string& text) {
+  std::string quoted = "'";
+  for (char c : text) {
+    if (c == '\'') quoted += "'\\''";
+    else quoted += c;
+  }
+  return quoted + "'";
+}
+
+int RunUnix(const std::string& command) {
+  std::wstring line = L"/bin/sh -c " + Widen(ShellQuote(command));
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                      &process)) {
+    ADD_FAILURE() << "cannot start /bin/sh for: " << command;
+    return -1;
+  }
+  WaitForSingleObject(process.hProcess, INFINITE);
+  DWORD code = 0;
+  GetExitCodeProcess(process.hProcess, &code);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return static_cast<int>(code);
+}
+
+std::string RunUnixOutput(const std::string& command) {
+  static std::atomic<int> counter{0};
+  std::wstring out = TestRunDir() + L"\\unix-output-" + std::to_wstring(GetCurrentProcessId()) +
+                     L"-" + std::to_wstring(counter++) + L".txt";
+  RunUnix(command + " > " + ShellQuote(WindowsToUnixPath(out)));
+  std::string text = ReadFileBytes(out);
+  DeleteFileW(out.c_str());
+  return text;
+}
+
+std::string ReferenceSha256(const std::string& bytes) {
+  std::wstring file = TestRunDir() + L"\\sha-input-" + std::to_wstring(GetCurrentProcessId()) + L".bin";
+  WriteFileBytes(file, bytes);
+  std::string output = RunUnixOutput("sha256sum " + ShellQuote(WindowsToUnixPath(file)));
+  DeleteFileW(file.c_str());
+  return output.substr(0, 64);
+}
+
+void TempDirTest::SetUp() {
+  const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
+  std::string name = std::string(info->test_suite_name()) + "." + info->name();
+  for (char& c : name) {
+    if (c == '/' || c == '\\' || c == ':') c = '_';
+  }
+  dir_ = TestRunDir() + L"\\tmp\\" + Widen(name) + L"-" + std::to_wstring(GetCurrentProcessId());
+  std::error_code ignored;
+  std::filesystem::remove_all(std::filesystem::path(dir_), ignored);
+  std::filesystem::create_directories(std::filesystem::path(dir_));
+}
+
+void TempDirTest::TearDown() {
+  if (!HasFailure()) {
+    std::error_code ignored;
+    std::filesystem::remove_all(std::filesystem::path(dir_), ignored);
+  }
+}
+
+std::wstring TempDirTest::Path(const std::wstring& relative) const { return dir_ + L"\\" + relative; }
+
+MessageSink::MessageSink() {
+  window_ = CreateWindowExW(0, L"STATIC", L"lanternbrook-test-sink", 0, 0, 0, 0, 0, HWND_MESSAGE,
+                            nullptr, GetModuleHandleW(nullptr), nullptr);
+  EXPECT_NE(window_, nullptr) << "cannot create the message window";
+}
+
+MessageSink::~MessageSink() {
+  Drain();
+  if (window_) DestroyWindow(window_);
+}
+
+std::vector<PostedMessage> MessageSink::Drain() {
+  std::vector<PostedMessage> received;
+  MSG msg;
+  while (PeekMessageW(&msg, window_, 0, 0, PM_REMOVE)) {
+    if (msg.message == kProgressMessage || msg.message == kCompletionMessage) {
+      std::unique_ptr<std::wstring> text(reinterpret_cast<std::wstring*>(msg.lParam));
+      received.push_back({msg.message, msg.wParam, text ? *text : std::wstring()});
+    }
+  }
+  return received;
+}
+
+std::vector<PostedMessage> MessageSink::WaitForCompletion(DWORD timeout_ms) {
+  std::vector<PostedMessage> received;
+  DWORD start = GetTickCount();
+  for (;;) {
+    for (auto& m : Drain()) received.push_back(std::move(m));
+    if (!received.empty() && received.back().message == kCompletionMessage) return received;
+    DWORD elapsed = GetTickCount() - start;
+    if (elapsed >= timeout_ms) return received;
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, timeout_ms - elapsed, QS_POSTMESSAGE);
+  }
+}
+
+}  // namespace lbtest
