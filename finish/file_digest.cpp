@@ -1,0 +1,86 @@
+#include "finish/file_digest.h"
+
+#include <windows.h>
+#include <bcrypt.h>
+#include <objbase.h>  // CoTaskMemFree, named by win_handles.h
+
+#include <stdexcept>
+#include <vector>
+
+#include "common/win_handles.h"
+
+namespace {
+
+constexpr DWORD kReadBufferSize = 0x100000;  // 1 MiB per ReadFile
+
+bool Failed(NTSTATUS status) noexcept { return status < 0; }
+
+// Reads one 32-bit property of the provider. A failed query leaves `value`
+// at zero; the steps after it then run with that length.
+void QueryLength(BCRYPT_ALG_HANDLE provider, LPCWSTR property, ULONG& value) noexcept {
+  ULONG written = 0;
+  ::BCryptGetProperty(provider, property, reinterpret_cast<PUCHAR>(&value), sizeof value,
+                      &written, 0);
+}
+
+}  // namespace
+
+std::wstring ComputeFileSha256(const std::wstring& path) {
+  BcryptAlgorithmHandle provider;
+  if (Failed(::BCryptOpenAlgorithmProvider(provider.put(), BCRYPT_SHA256_ALGORITHM, nullptr, 0))) {
+    throw std::runtime_error("SHA-256 indisponivel no Windows.");
+  }
+
+  ULONG object_length = 0;
+  ULONG digest_length = 0;
+  QueryLength(provider.get(), BCRYPT_OBJECT_LENGTH, object_length);
+  QueryLength(provider.get(), BCRYPT_HASH_LENGTH, digest_length);
+
+  // The hash object lives inside `hash_object`, so the buffer is declared
+  // before the hash handle: the hash is destroyed while its memory is alive.
+  std::vector<UCHAR> hash_object(object_length);
+  std::vector<UCHAR> digest(digest_length);
+  BcryptHashHandle hash;
+  if (Failed(::BCryptCreateHash(provider.get(), hash.put(), hash_object.data(), object_length,
+                                nullptr, 0, 0))) {
+    throw std::runtime_error("Falha ao iniciar SHA-256.");
+  }
+
+  FileHandle file(::CreateFileW(path.c_str(), GENERIC_READ,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  if (!file) throw std::runtime_error("Nao foi possivel validar um arquivo baixado.");
+
+  std::vector<UCHAR> buffer(kReadBufferSize);
+  for (;;) {
+    DWORD read = 0;
+    // A read error ends the digest like the end of the file: the result then
+    // covers only the bytes before it and will not match the manifest.
+    if (!::ReadFile(file.get(), buffer.data(), kReadBufferSize, &read, nullptr) || read == 0) break;
+    if (Failed(::BCryptHashData(hash.get(), buffer.data(), read, 0))) {
+      throw std::runtime_error("Falha durante SHA-256.");
+    }
+  }
+
+  if (Failed(::BCryptFinishHash(hash.get(), digest.data(), digest_length, 0))) {
+    throw std::runtime_error("Falha ao finalizar SHA-256.");
+  }
+
+  static constexpr wchar_t kHexDigits[] = L"0123456789abcdef";
+  std::wstring text;
+  text.reserve(static_cast<std::size_t>(digest_length) * 2);
+  for (UCHAR byte : digest) {
+    text += kHexDigits[byte >> 4];
+    text += kHexDigits[byte & 0x0F];
+  }
+  return text;
+}
+
+bool DigestsMatch(const std::wstring& a, const std::wstring& b) noexcept {
+  if (a.size() != b.size()) return false;
+  auto fold = [](wchar_t c) { return (c >= L'A' && c <= L'Z') ? wchar_t(c - L'A' + L'a') : c; };
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (fold(a[i]) != fold(b[i])) return false;
+  }
+  return true;
+}
