@@ -1,0 +1,227 @@
+// version.json: the document byte for byte, read back with the project's own
+// JSON reader, and the ".tmp" + rename procedure on real folders.
+#include "finish/install_metadata.h"
+
+#include <windows.h>
+#include <objbase.h>  // CoTaskMemFree, named by win_handles.h
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <filesystem>
+#include <stdexcept>
+#include <string>
+
+#include "common/win_handles.h"
+#include "manifest/json_reader.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+using lbtest::Narrow;
+
+// Reads the document back as a strict JSON object of exactly two members in
+// the fixed order, and returns them.
+void ParseDocument(const std::string& text, std::string& version, std::uint64_t& build) {
+  JsonCursor cursor{text.data(), text.data() + text.size()};
+  ExpectJsonChar(cursor, '{');
+  ASSERT_EQ(ReadJsonString(cursor), "version");
+  ExpectJsonChar(cursor, ':');
+  version = ReadJsonString(cursor);
+  ExpectJsonChar(cursor, ',');
+  ASSERT_EQ(ReadJsonString(cursor), "build");
+  ExpectJsonChar(cursor, ':');
+  build = ReadJsonUnsigned(cursor);
+  ExpectJsonChar(cursor, '}');
+  SkipJsonWhitespace(cursor);
+  EXPECT_EQ(cursor.current, cursor.end) << "bytes after the closing brace";
+}
+
+// --- The document ---------------------------------------------------------
+
+struct DocumentCase {
+  const char* name;
+  std::string version;
+  std::uint64_t build;
+  const char* expected;  // the exact file, or null where the escape form is free
+};
+
+class MetadataDocument : public lbtest::TempDirTest,
+                         public ::testing::WithParamInterface<DocumentCase> {};
+
+TEST_P(MetadataDocument, IsWrittenExactlyAndReadsBackToTheManifestValues) {
+  const DocumentCase& c = GetParam();
+  const std::wstring target = Path(L"app\\version.json");
+
+  WriteInstallMetadata(target, BuildInstallMetadata(c.version, c.build));
+  const std::string written = lbtest::ReadFileBytes(target);
+
+  if (c.expected) {
+    EXPECT_EQ(written, std::string(c.expected));
+  }
+  EXPECT_EQ(std::count(written.begin(), written.end(), '\r'), 0);
+  EXPECT_EQ(std::count(written.begin(), written.end(), '\n'), 4) << "four lines";
+  ASSERT_FALSE(written.empty());
+  EXPECT_EQ(written.back(), '\n');
+  EXPECT_EQ(written.compare(0, 16, "{\n  \"version\": \""), 0);
+  for (char byte : written) {
+    if (byte != '\n') {
+      EXPECT_GE(static_cast<unsigned char>(byte), 0x20) << "raw control byte";
+    }
+  }
+
+  std::string version;
+  std::uint64_t build = 0;
+  ParseDocument(written, version, build);
+  EXPECT_EQ(version, c.version);
+  EXPECT_EQ(build, c.build);
+  EXPECT_FALSE(lbtest::PathExists(target + L".tmp"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Versions, MetadataDocument,
+    ::testing::Values(
+        DocumentCase{"WorkedExample40Bytes", "1.2.3", 42,
+                     "{\n  \"version\": \"1.2.3\",\n  \"build\": 42\n}\n"},
+        DocumentCase{"LargestBuildTwentyDigits", "9.9.9", UINT64_MAX,
+                     "{\n  \"version\": \"9.9.9\",\n  \"build\": 18446744073709551615\n}\n"},
+        DocumentCase{"SingleDigitBuild", "2.0.0-beta.1", 7,
+                     "{\n  \"version\": \"2.0.0-beta.1\",\n  \"build\": 7\n}\n"},
+        DocumentCase{"BuildZero", "0", 0, "{\n  \"version\": \"0\",\n  \"build\": 0\n}\n"},
+        DocumentCase{"NonAsciiUnchanged", "3.1 edi\xC3\xA7\xC3\xA3o \xE2\x9C\x93 \xF0\x9F\x8E\xAE", 310,
+                     "{\n  \"version\": \"3.1 edi\xC3\xA7\xC3\xA3o \xE2\x9C\x93 \xF0\x9F\x8E\xAE\",\n"
+                     "  \"build\": 310\n}\n"},
+        DocumentCase{"QuotationMark", "1.0 \"final\"", 5,
+                     "{\n  \"version\": \"1.0 \\\"final\\\"\",\n  \"build\": 5\n}\n"},
+        DocumentCase{"Backslash", "C:\\v1\\", 6,
+                     "{\n  \"version\": \"C:\\\\v1\\\\\",\n  \"build\": 6\n}\n"},
+        DocumentCase{"EmptyVersion", "", 1, "{\n  \"version\": \"\",\n  \"build\": 1\n}\n"},
+        DocumentCase{"LineFeedTabCarriageReturn", "1\n2\t3\r4", 8, nullptr},
+        DocumentCase{"EveryControlByte", std::string("\x00\x01\x07\x08\x0B\x0C\x1B\x1F.", 9), 9,
+                     nullptr}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// --- Writing through the temporary file -----------------------------------
+
+enum class Prior {
+  Nothing,
+  MissingAncestors,     // app_dir and two of its parents do not exist
+  OlderDocument,        // version.json holds an earlier release
+  StaleTemporary,       // version.json.tmp holds a longer leftover
+  TargetIsDirectory,    // version.json is a folder
+  TargetHeldOpen,       // version.json is open without delete sharing
+  TemporaryIsDirectory  // version.json.tmp is a folder
+};
+
+struct WriteCase {
+  const char* name;
+  Prior prior;
+  const char* error;           // expected message, or null for success
+  bool temporary_stays;        // version.json.tmp exists afterwards
+};
+
+class MetadataWrite : public lbtest::TempDirTest, public ::testing::WithParamInterface<WriteCase> {};
+
+TEST_P(MetadataWrite, ReplacesInOneRenameOrFailsLeavingTheOldDocument) {
+  const WriteCase& c = GetParam();
+  const std::wstring app_dir =
+      c.prior == Prior::MissingAncestors ? Path(L"a\\b\\Lanternbrook") : dir();
+  const std::wstring target = app_dir + L"\\version.json";
+  const std::wstring temporary = target + L".tmp";
+  const std::string old_document = BuildInstallMetadata("0.9.0", 3);
+  const std::string content = BuildInstallMetadata("1.2.3", 42);
+
+  FileHandle holder;
+  switch (c.prior) {
+    case Prior::Nothing:
+    case Prior::MissingAncestors:
+      break;
+    case Prior::OlderDocument:
+      lbtest::WriteFileBytes(target, old_document);
+      break;
+    case Prior::StaleTemporary:
+      lbtest::WriteFileBytes(temporary, std::string(500, 'x'));
+      break;
+    case Prior::TargetIsDirectory:
+      ASSERT_TRUE(CreateDirectoryW(target.c_str(), nullptr));
+      break;
+    case Prior::TargetHeldOpen:
+      lbtest::WriteFileBytes(target, old_document);
+      holder.reset(CreateFileW(target.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+      ASSERT_TRUE(holder);
+      break;
+    case Prior::TemporaryIsDirectory:
+      lbtest::WriteFileBytes(target, old_document);
+      ASSERT_TRUE(CreateDirectoryW(temporary.c_str(), nullptr));
+      break;
+  }
+
+  if (c.error) {
+    try {
+      WriteInstallMetadata(target, content);
+      FAIL() << "expected: " << c.error;
+    } catch (const std::runtime_error& error) {
+      EXPECT_STREQ(error.what(), c.error);
+    }
+  } else {
+    WriteInstallMetadata(target, content);
+  }
+  holder.reset();
+
+  switch (c.prior) {
+    case Prior::TargetIsDirectory:
+      EXPECT_TRUE(std::filesystem::is_directory(std::filesystem::path(target)));
+      break;
+    case Prior::TargetHeldOpen:
+    case Prior::TemporaryIsDirectory:
+      EXPECT_EQ(lbtest::ReadFileBytes(target), old_document) << "old document must be untouched";
+      break;
+    default:
+      EXPECT_EQ(lbtest::ReadFileBytes(target), content);
+      break;
+  }
+  EXPECT_EQ(lbtest::PathExists(temporary), c.temporary_stays);
+  if (c.temporary_stays && c.prior != Prior::TemporaryIsDirectory) {
+    EXPECT_EQ(lbtest::ReadFileBytes(temporary), content) << "the temporary file holds the new document";
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Scenarios, MetadataWrite,
+    ::testing::Values(
+        WriteCase{"FreshFolder", Prior::Nothing, nullptr, false},
+        WriteCase{"MissingAppDirCreatedWithAncestors", Prior::MissingAncestors, nullptr, false},
+        WriteCase{"OlderDocumentReplaced", Prior::OlderDocument, nullptr, false},
+        WriteCase{"StaleTemporaryTruncatedAndMoved", Prior::StaleTemporary, nullptr, false},
+        WriteCase{"TargetIsADirectory", Prior::TargetIsDirectory,
+                  "Falha ao finalizar os metadados da instalacao.", true},
+        WriteCase{"TargetHeldOpenWithoutDeleteSharing", Prior::TargetHeldOpen,
+                  "Falha ao finalizar os metadados da instalacao.", true},
+        WriteCase{"TemporaryCannotBeOpened", Prior::TemporaryIsDirectory,
+                  "Falha ao gravar os metadados da instalacao.", true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+class MetadataParent : public lbtest::TempDirTest {};
+
+// A file where a folder of app_dir's path should be: the filesystem error
+// names the operation and the folder, and nothing is written.
+TEST_F(MetadataParent, UncreatableFolderThrowsCreateDirectoriesError) {
+  lbtest::WriteFileBytes(Path(L"blocker"), "not a folder");
+  const std::wstring app_dir = Path(L"blocker\\Lanternbrook");
+  try {
+    WriteInstallMetadata(app_dir + L"\\version.json", BuildInstallMetadata("1.0", 1));
+    FAIL() << "expected a filesystem error";
+  } catch (const std::filesystem::filesystem_error& error) {
+    const std::string text = error.what();
+    EXPECT_EQ(text.rfind("create_directories: ", 0), 0u) << text;
+    const std::string quoted_path = ": \"" + Narrow(app_dir) + "\"";
+    ASSERT_GE(text.size(), quoted_path.size());
+    EXPECT_EQ(text.substr(text.size() - quoted_path.size()), quoted_path) << text;
+    EXPECT_TRUE(error.code()) << "carries the system error";
+  }
+  EXPECT_EQ(lbtest::ReadFileBytes(Path(L"blocker")), "not a folder");
+}
+
+}  // namespace

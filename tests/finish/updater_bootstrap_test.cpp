@@ -1,0 +1,99 @@
+// InstallUpdater on a real application folder: the copy goes through the
+// ".new" sibling and one rename onto LanternbrookUpdater-v2.exe.
+#include "finish/updater_bootstrap.h"
+
+#include <windows.h>
+#include <objbase.h>  // CoTaskMemFree, named by win_handles.h
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <stdexcept>
+#include <string>
+
+#include "common/win_handles.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+struct UpdaterCase {
+  const char* name;
+  bool source_present;
+  std::optional<std::string> old_copy;  // LanternbrookUpdater-v2.exe before the call
+  std::optional<std::string> stale_new;  // LanternbrookUpdater-v2.exe.new before the call
+  bool hold_destination;                 // open without delete sharing during the call
+  bool trailing_separator;               // app_dir passed with a final backslash
+  bool fails;
+};
+
+class UpdaterBootstrap : public lbtest::TempDirTest,
+                         public ::testing::WithParamInterface<UpdaterCase> {};
+
+TEST_P(UpdaterBootstrap, CopiesThroughTheNewSiblingOrLeavesTheDestinationAlone) {
+  const UpdaterCase& c = GetParam();
+  const std::string updater = lbtest::RandomBytes(300000, 77);
+  const std::wstring source = Path(L"LanternbrookUpdater.exe");
+  const std::wstring destination = Path(L"LanternbrookUpdater-v2.exe");
+  const std::wstring temporary = destination + L".new";
+
+  if (c.source_present) lbtest::WriteFileBytes(source, updater);
+  if (c.old_copy) lbtest::WriteFileBytes(destination, *c.old_copy);
+  if (c.stale_new) lbtest::WriteFileBytes(temporary, *c.stale_new);
+  FileHandle holder;
+  if (c.hold_destination) {
+    holder.reset(CreateFileW(destination.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                             nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(holder);
+  }
+
+  const std::wstring app_dir = c.trailing_separator ? dir() + L"\\" : dir();
+  if (c.fails) {
+    try {
+      InstallUpdater(app_dir);
+      FAIL() << "expected a failure";
+    } catch (const std::runtime_error& error) {
+      EXPECT_STREQ(error.what(), "Falha ao instalar o atualizador do Lanternbrook.");
+    }
+  } else {
+    InstallUpdater(app_dir);
+  }
+  holder.reset();
+
+  if (c.fails) {
+    ASSERT_EQ(lbtest::PathExists(destination), c.old_copy.has_value());
+    if (c.old_copy) {
+      EXPECT_EQ(lbtest::ReadFileBytes(destination), *c.old_copy) << "destination changed";
+    }
+  } else {
+    EXPECT_EQ(lbtest::ReadFileBytes(destination), updater);
+    EXPECT_FALSE(lbtest::PathExists(temporary)) << ".new left behind";
+  }
+  if (c.source_present) {
+    EXPECT_EQ(lbtest::ReadFileBytes(source), updater) << "source is copied, not moved";
+  }
+  if (c.hold_destination) {
+    // The copy reached the sibling; only the rename was refused.
+    EXPECT_EQ(lbtest::ReadFileBytes(temporary), updater);
+  }
+  if (!c.source_present) {
+    EXPECT_EQ(lbtest::PathExists(temporary), c.stale_new.has_value());
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Scenarios, UpdaterBootstrap,
+    ::testing::Values(
+        UpdaterCase{"FirstInstall", true, std::nullopt, std::nullopt, false, false, false},
+        UpdaterCase{"AppDirWithTrailingBackslash", true, std::nullopt, std::nullopt, false, true, false},
+        UpdaterCase{"OlderCopyReplaced", true, std::string("old updater v1"), std::nullopt, false,
+                    false, false},
+        UpdaterCase{"StaleNewOverwritten", true, std::string("old updater v1"),
+                    std::string(400000, 'z'), false, false, false},
+        UpdaterCase{"MissingSource", false, std::string("old updater v1"), std::nullopt, false,
+                    false, true},
+        UpdaterCase{"MissingSourceNoCopyYet", false, std::nullopt, std::nullopt, false, false, true},
+        UpdaterCase{"DestinationCannotBeReplaced", true, std::string("running updater"),
+                    std::nullopt, true, false, true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
