@@ -1,0 +1,29 @@
+// Entry point of LanternbrookInstaller.exe: the window and its message loop on
+// the UI thread. The run itself reads the command line (worker thread).
+#include <windows.h>
+#include <commctrl.h>
+
+#include "app/globals.h"
+#include "app/main_window.h"
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show_command) {
+  INITCOMMONCONTROLSEX controls{};
+  controls.dwSize = sizeof controls;
+  controls.dwICC = ICC_PROGRESS_CLASS;
+  InitCommonControlsEx(&controls);
+
+  if (!RegisterInstallerWindowClass(instance)) return 1;
+  HWND window = CreateInstallerWindow(instance);
+  if (!window) return 1;  // also when the worker could not be started
+  g_mainWindow = window;
+
+  ShowWindow(window, show_command);
+  UpdateWindow(window);
+
+  MSG message{};
+  while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+    TranslateMessage(&message);
+    DispatchMessageW(&message);
+  }
+  return static_cast<int>(message.wParam);
+}
