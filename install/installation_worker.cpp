@@ -1,0 +1,164 @@
+#include "install/installation_worker.h"
+
+#include <windows.h>
+#include <objbase.h>
+#include <winhttp.h>
+
+#include <exception>
+#include <filesystem>
+#include <stdexcept>
+#include <system_error>
+
+#include "app/command_line.h"
+#include "app/desktop_folder.h"
+#include "app/globals.h"
+#include "app/messages.h"
+#include "common/filesystem_error.h"
+#include "common/paths.h"
+#include "common/win_handles.h"
+#include "finish/desktop_shortcut.h"
+#include "finish/install_metadata.h"
+#include "finish/updater_bootstrap.h"
+#include "install/launch_arguments.h"
+#include "install/progress.h"
+#include "manifest/json_reader.h"
+#include "manifest/manifest_download.h"
+#include "manifest/update_manifest.h"
+#include "manifest/utf8_to_wide.h"
+#include "transfer/install_file.h"
+#include "transfer/manifest_path.h"
+
+namespace {
+
+constexpr DWORD ApplicationCloseTimeoutMs = 60000;
+constexpr wchar_t UserAgent[] = L"Lanternbrook-Instalador/1.0";
+constexpr int ResolveTimeoutMs = 10000;
+constexpr int ConnectTimeoutMs = 30000;
+constexpr int SendTimeoutMs = 30000;
+constexpr int ReceiveTimeoutMs = 120000;
+constexpr wchar_t MetadataFileName[] = L"version.json";
+constexpr wchar_t SuccessText[] = L"Lanternbrook instalado e verificado com sucesso.";
+
+// This thread's single-threaded apartment; uninitialised once, and only when
+// the initialisation succeeded (S_OK or S_FALSE).
+class ComApartment {
+ public:
+  ComApartment() noexcept : result_(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) {}
+  ComApartment(const ComApartment&) = delete;
+  ComApartment& operator=(const ComApartment&) = delete;
+  ~ComApartment() { Leave(); }
+
+  void Leave() noexcept {
+    if (SUCCEEDED(result_)) CoUninitialize();
+    result_ = E_FAIL;
+  }
+
+ private:
+  HRESULT result_;
+};
+
+// Waits up to a minute for the process `pid` (the running application) to end.
+void WaitForApplicationToClose(std::uint32_t pid) {
+  HANDLE raw = OpenProcess(SYNCHRONIZE, FALSE, pid);
+  if (raw == INVALID_HANDLE_VALUE) raw = nullptr;
+  KernelHandle process(raw);
+  if (!process) return;  // already gone, or not ours to see
+  if (WaitForSingleObject(process.get(), ApplicationCloseTimeoutMs) == WAIT_TIMEOUT) {
+    throw std::runtime_error(
+        "O Lanternbrook ainda esta aberto. Feche o programa e tente novamente.");
+  }
+}
+
+void CreateApplicationFolder(const std::wstring& app_dir) {
+  std::error_code error;
+  std::filesystem::create_directories(std::filesystem::path(app_dir), error);
+  if (error) ThrowFilesystemError("create_directories", std::filesystem::path(app_dir), error);
+}
+
+WinHttpHandle OpenHttpSession() {
+  WinHttpHandle session(WinHttpOpen(UserAgent, WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY,
+                                    WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
+  if (!session) throw std::runtime_error("O servico de internet do Windows nao esta disponivel.");
+  WinHttpSetTimeouts(session.get(), ResolveTimeoutMs, ConnectTimeoutMs, SendTimeoutMs,
+                     ReceiveTimeoutMs);
+  return session;
+}
+
+UpdateManifest FetchManifest(HttpSession session) {
+  const std::string body = DownloadManifest(session);
+  JsonCursor cursor{body.data(), body.data() + body.size()};
+  return ParseManifest(cursor);  // the body goes when this returns
+}
+
+// Steps 2 to 19 of one run. Everything it owns (options, session, manifest)
+// is released when it returns, after the completion has been posted, or while
+// an exception unwinds.
+void PerformInstallation(const std::vector<std::wstring>* arguments, ComApartment& com) {
+  const InstallOptions options =
+      arguments ? ParseCommandLineArguments(*arguments, GetDesktopFolder()) : ParseCommandLine();
+  g_quiet = options.quiet;
+
+  if (options.wait_pid != 0) WaitForApplicationToClose(options.wait_pid);
+  CreateApplicationFolder(options.app_dir);
+  const WinHttpHandle session = OpenHttpSession();
+
+  PostProgress(L"Preparando instalacao", L"Consultando a versao mais recente...", 0, 1);
+  const UpdateManifest manifest = FetchManifest(session.get());
+
+  std::uint64_t bytes_total = manifest.total_size + manifest.bootstrap_updater.size;
+  if (bytes_total == 0) bytes_total = 1;
+  std::uint64_t bytes_done = 0;
+  for (const ManifestFile& file : manifest.files) {
+    InstallFile(session.get(), file, options.app_dir, bytes_done, bytes_total);
+  }
+  InstallFile(session.get(), manifest.bootstrap_updater, options.app_dir, bytes_done, bytes_total);
+
+  PostProgress(L"Finalizando instalacao", L"Criando atalhos e configurando atualizacoes...",
+               bytes_total, bytes_total);
+  InstallUpdater(options.app_dir);
+  WriteInstallMetadata(JoinPath(options.app_dir, MetadataFileName),
+                       BuildInstallMetadata(manifest.version, manifest.build));
+  if (options.create_shortcut) CreateDesktopShortcut(options.app_executable);
+
+  std::error_code ignored;
+  std::filesystem::remove_all(std::filesystem::path(JoinPath(options.app_dir, StagingFolderName)),
+                              ignored);
+
+  if (options.launch_after_install) {
+    g_launchPath = options.app_executable;
+    g_launchArgs = BuildLaunchArguments(options.launch_args);
+  }
+  com.Leave();
+  PostCompletion(g_mainWindow, true, SuccessText);
+}
+
+void Run(const std::vector<std::wstring>* arguments) {
+  ComApartment com;
+  try {
+    PerformInstallation(arguments, com);
+  } catch (const std::exception& failure) {
+    PostCompletion(g_mainWindow, false, ExceptionTextToWide(failure.what()));
+  }
+}
+
+}  // namespace
+
+std::wstring ExceptionTextToWide(std::string_view text) {
+  try {
+    return Utf8ToWide(text);
+  } catch (const std::runtime_error&) {
+    // Not UTF-8: most likely a system message in the ANSI code page.
+    const int length = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()),
+                                           nullptr, 0);
+    std::wstring wide(length > 0 ? length : 0, L'\0');
+    if (length > 0) {
+      MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), wide.data(),
+                          length);
+    }
+    return wide;
+  }
+}
+
+void RunInstallation() { Run(nullptr); }
+
+void RunInstallationWithArguments(const std::vector<std::wstring>& arguments) { Run(&arguments); }
