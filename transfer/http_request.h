@@ -5,6 +5,9 @@
 #include <cstdint>
 #include <string>
 
+#include <windows.h>
+#include <objbase.h>  // CoTaskMemFree, named by common/win_handles.h
+
 #include "common/win_handles.h"
 
 // The run's WinHTTP session: opened and owned by the worker, borrowed here.

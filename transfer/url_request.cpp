@@ -1,0 +1,68 @@
+// URL splitting and the one GET primitive on the run's WinHTTP session.
+#include <stdexcept>
+
+#include "transfer/http_request.h"
+
+ParsedUrl ParseUrl(const std::wstring& url) {
+  URL_COMPONENTS parts{};
+  parts.dwStructSize = sizeof parts;
+  // -1 asks WinHTTP for pointers into `url` instead of copies.
+  parts.dwSchemeLength = static_cast<DWORD>(-1);
+  parts.dwHostNameLength = static_cast<DWORD>(-1);
+  parts.dwUrlPathLength = static_cast<DWORD>(-1);
+  parts.dwExtraInfoLength = static_cast<DWORD>(-1);
+  if (!WinHttpCrackUrl(url.c_str(), 0, 0, &parts)) {
+    throw std::runtime_error("URL de atualizacao invalida.");
+  }
+  ParsedUrl result;
+  if (parts.lpszHostName) result.host.assign(parts.lpszHostName, parts.dwHostNameLength);
+  if (parts.lpszUrlPath) result.path.assign(parts.lpszUrlPath, parts.dwUrlPathLength);
+  if (parts.lpszExtraInfo && parts.dwExtraInfoLength != 0) {
+    result.path.append(parts.lpszExtraInfo, parts.dwExtraInfoLength);
+  }
+  result.port = parts.nPort;
+  result.secure = parts.nScheme == INTERNET_SCHEME_HTTPS;
+  return result;
+}
+
+HttpResponse HttpGet(HttpSession session, const std::wstring& url, std::uint64_t range_start,
+                     bool with_range) {
+  const ParsedUrl parsed = ParseUrl(url);
+
+  // On every throw below, `response` is destroyed: request first, then connection.
+  HttpResponse response;
+  response.connection.reset(WinHttpConnect(session, parsed.host.c_str(), parsed.port, 0));
+  if (!response.connection) throw std::runtime_error("Nao foi possivel conectar ao servidor.");
+
+  response.request.reset(WinHttpOpenRequest(response.connection.get(), L"GET", parsed.path.c_str(),
+                                            nullptr, WINHTTP_NO_REFERER,
+                                            WINHTTP_DEFAULT_ACCEPT_TYPES,
+                                            parsed.secure ? WINHTTP_FLAG_SECURE : 0));
+  if (!response.request) throw std::runtime_error("Nao foi possivel iniciar o download.");
+
+  if (with_range) {
+    const std::wstring header = L"Range: bytes=" + std::to_wstring(range_start) + L"-\r\n";
+    // A server that ignores the header answers 200; the caller handles that.
+    WinHttpAddRequestHeaders(response.request.get(), header.c_str(), static_cast<DWORD>(-1),
+                             WINHTTP_ADDREQ_FLAG_ADD | WINHTTP_ADDREQ_FLAG_REPLACE);
+  }
+
+  if (!WinHttpSendRequest(response.request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0,
+                          WINHTTP_NO_REQUEST_DATA, 0, 0, 0)) {
+    throw std::runtime_error("Falha de rede ao receber a atualizacao.");
+  }
+  if (!WinHttpReceiveResponse(response.request.get(), nullptr)) {
+    throw std::runtime_error("Falha de rede ao receber a atualizacao.");
+  }
+
+  DWORD status = 0;
+  DWORD status_size = sizeof status;
+  if (!WinHttpQueryHeaders(response.request.get(),
+                           WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                           WINHTTP_HEADER_NAME_BY_INDEX, &status, &status_size,
+                           WINHTTP_NO_HEADER_INDEX)) {
+    throw std::runtime_error("Resposta HTTP invalida.");
+  }
+  response.status = status;
+  return response;
+}
