@@ -1,0 +1,158 @@
+// The path rule on UTF-16 text: lexical normalisation in the manner of the
+// standard library's Windows paths, then the acceptance test. Pure code.
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "transfer/manifest_path.h"
+
+namespace {
+
+bool IsSeparator(wchar_t c) noexcept { return c == L'\\' || c == L'/'; }
+
+bool IsAsciiLetter(wchar_t c) noexcept {
+  return (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z');
+}
+
+wchar_t AsciiLower(wchar_t c) noexcept { return (c >= L'A' && c <= L'Z') ? c - L'A' + L'a' : c; }
+
+// Length of the root name at the start of `path`, 0 when there is none:
+// a drive ("C:"), a device prefix ("\\?", "\\.", "\??", each followed by one
+// separator) or a server name ("\\server").
+std::size_t RootNameLength(std::wstring_view path) noexcept {
+  if (path.size() >= 2 && IsAsciiLetter(path[0]) && path[1] == L':') return 2;
+  if (path.size() >= 4 && IsSeparator(path[0]) && IsSeparator(path[3]) &&
+      (path.size() == 4 || !IsSeparator(path[4]))) {
+    const bool device = (IsSeparator(path[1]) && (path[2] == L'?' || path[2] == L'.')) ||
+                        (path[1] == L'?' && path[2] == L'?');
+    if (device) return 3;
+  }
+  if (path.size() >= 3 && IsSeparator(path[0]) && IsSeparator(path[1]) && !IsSeparator(path[2])) {
+    std::size_t end = 3;
+    while (end < path.size() && !IsSeparator(path[end])) ++end;
+    return end;
+  }
+  return 0;
+}
+
+// One element after the root: a name, or a separator (a run of them).
+struct Piece {
+  std::wstring_view name;  // empty for a separator
+  bool separator = false;
+};
+
+bool IsName(const std::vector<Piece>& pieces, std::size_t i, std::wstring_view name) {
+  return i < pieces.size() && !pieces[i].separator && pieces[i].name == name;
+}
+
+bool IsSep(const std::vector<Piece>& pieces, std::size_t i) {
+  return i < pieces.size() && pieces[i].separator;
+}
+
+// Windows ignores trailing dots and blanks of a name and letter case.
+bool NamesTheStagingFolder(std::wstring_view name) {
+  while (!name.empty() && (name.back() == L'.' || name.back() == L' ')) name.remove_suffix(1);
+  const std::wstring_view staging(StagingFolderName);
+  if (name.size() != staging.size()) return false;
+  for (std::size_t i = 0; i < name.size(); ++i) {
+    if (AsciiLower(name[i]) != AsciiLower(staging[i])) return false;
+  }
+  return true;
+}
+
+[[noreturn]] void Reject() { throw std::runtime_error("Caminho inseguro no manifesto."); }
+
+}  // namespace
+
+std::wstring NormalizeManifestWidePath(std::wstring_view path) {
+  std::wstring normal;
+  if (!path.empty()) {
+    const std::size_t root_name = RootNameLength(path);
+    for (std::size_t i = 0; i < root_name; ++i) normal += IsSeparator(path[i]) ? L'\\' : path[i];
+    std::size_t pos = root_name;
+    const bool root_directory = pos < path.size() && IsSeparator(path[pos]);
+    if (root_directory) {
+      normal += L'\\';
+      while (pos < path.size() && IsSeparator(path[pos])) ++pos;
+    }
+
+    std::vector<Piece> pieces;
+    while (pos < path.size()) {
+      if (IsSeparator(path[pos])) {
+        while (pos < path.size() && IsSeparator(path[pos])) ++pos;
+        pieces.push_back({{}, true});
+      } else {
+        const std::size_t start = pos;
+        while (pos < path.size() && !IsSeparator(path[pos])) ++pos;
+        pieces.push_back({path.substr(start, pos - start), false});
+      }
+    }
+
+    // "." names go, each with the separator after it.
+    std::vector<Piece> kept;
+    for (std::size_t i = 0; i < pieces.size(); ++i) {
+      if (IsName(pieces, i, L".")) {
+        if (IsSep(pieces, i + 1)) ++i;
+        continue;
+      }
+      kept.push_back(pieces[i]);
+    }
+    pieces.swap(kept);
+
+    // "name/.." pairs go, with the separator after the "..", until none is left.
+    for (bool changed = true; changed;) {
+      changed = false;
+      for (std::size_t i = 0; i + 2 < pieces.size(); ++i) {
+        if (!pieces[i].separator && pieces[i].name != L".." && IsSep(pieces, i + 1) &&
+            IsName(pieces, i + 2, L"..")) {
+          std::size_t end = i + 3;
+          if (IsSep(pieces, end)) ++end;
+          pieces.erase(pieces.begin() + static_cast<std::ptrdiff_t>(i),
+                       pieces.begin() + static_cast<std::ptrdiff_t>(end));
+          changed = true;
+          break;
+        }
+      }
+    }
+
+    // Nothing climbs above a root directory.
+    if (root_directory) {
+      std::size_t drop = 0;
+      while (IsName(pieces, drop, L"..")) drop += IsSep(pieces, drop + 1) ? 2 : 1;
+      pieces.erase(pieces.begin(), pieces.begin() + static_cast<std::ptrdiff_t>(drop));
+    }
+
+    // A trailing ".." loses the separator after it.
+    if (pieces.size() >= 2 && pieces.back().separator &&
+        IsName(pieces, pieces.size() - 2, L"..")) {
+      pieces.pop_back();
+    }
+
+    for (const Piece& piece : pieces) {
+      if (piece.separator) normal += L'\\';
+      else normal += piece.name;
+    }
+    if (normal.empty()) normal = L".";
+  }
+
+  // Acceptance: relative, no root of any kind, no ".." name.
+  if (normal.empty()) Reject();
+  const std::size_t root_name = RootNameLength(normal);
+  if (root_name != 0) Reject();
+  if (IsSeparator(normal[0])) Reject();
+  std::size_t start = 0;
+  bool first = true;
+  while (start <= normal.size()) {
+    std::size_t end = normal.find(L'\\', start);
+    if (end == std::wstring::npos) end = normal.size();
+    const std::wstring_view name = std::wstring_view(normal).substr(start, end - start);
+    if (name == L"..") Reject();
+    // The staging folder is removed at the end of a successful run, so
+    // nothing listed may live inside it.
+    if (first && NamesTheStagingFolder(name)) Reject();
+    first = false;
+    start = end + 1;
+  }
+  return normal;
+}
