@@ -1,0 +1,63 @@
+// lanternbrook-release: turns a release folder into the update manifest the
+// installer reads (make) and verifies a manifest against a folder or a
+// server (check). See ReleaseUsageText for the command line.
+#include <windows.h>
+
+#include <exception>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include "tools/console_output.h"
+#include "tools/release_check.h"
+#include "tools/release_command_line.h"
+#include "tools/release_errors.h"
+#include "tools/release_make.h"
+
+namespace {
+
+constexpr char kProgram[] = "lanternbrook-release: ";
+
+// Prints every line of `text` behind the program name and `kind`.
+void Report(std::string_view kind, std::string_view text) {
+  std::string out;
+  while (true) {
+    std::size_t end = text.find('\n');
+    out += kProgram;
+    out += kind;
+    out += text.substr(0, end);
+    out += '\n';
+    if (end == std::string_view::npos) break;
+    text.remove_prefix(end + 1);
+  }
+  WriteStderr(out);
+}
+
+int Run(const ReleaseCommand& command) {
+  if (std::holds_alternative<HelpCommand>(command)) {
+    WriteStdout(ReleaseUsageText);
+    return ExitSuccess;
+  }
+  if (const auto* make = std::get_if<MakeCommand>(&command)) return RunMake(*make);
+  return RunCheck(std::get<CheckCommand>(command));
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  std::vector<std::wstring> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
+  try {
+    return Run(ParseReleaseCommandLine(arguments));
+  } catch (const UsageError& error) {
+    Report("", error.what());
+    WriteStderr("Try 'lanternbrook-release --help'.\n");
+    return ExitUsage;
+  } catch (const ReleaseRefusal& error) {
+    Report("refused: ", error.what());
+    return ExitRefused;
+  } catch (const std::exception& error) {
+    Report("error: ", error.what());
+    return ExitRefused;
+  }
+}

@@ -1,0 +1,193 @@
+#include "tools/release_check.h"
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "common/paths.h"
+#include "finish/file_digest.h"
+#include "manifest/manifest_download.h"
+#include "manifest/update_manifest.h"
+#include "manifest/utf8_to_wide.h"
+#include "tools/console_output.h"
+#include "tools/release_download.h"
+#include "tools/release_errors.h"
+#include "tools/release_folder.h"
+#include "tools/release_manifest.h"
+#include "tools/release_text.h"
+#include "transfer/file_url.h"
+#include "transfer/manifest_path.h"
+
+namespace {
+
+// Manifest text for a message: as it is when it is UTF-8, with \xHH for the
+// bytes above 0x7F otherwise.
+std::string Shown(const std::string& text) {
+  try {
+    Utf8ToWide(text);
+    return text;
+  } catch (const std::runtime_error&) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string shown;
+    for (unsigned char c : text) {
+      if (c < 0x80) {
+        shown += static_cast<char>(c);
+      } else {
+        shown += "\\x";
+        shown += kHex[c >> 4];
+        shown += kHex[c & 0xF];
+      }
+    }
+    return shown;
+  }
+}
+
+// The manifest's hash against a computed digest, ignoring letter case as the
+// installer does. A hash that is not even UTF-8 matches nothing.
+bool SameDigest(const std::string& hash, const std::wstring& digest) {
+  try {
+    return DigestsMatch(Utf8ToWide(hash), digest);
+  } catch (const std::runtime_error&) {
+    return false;
+  }
+}
+
+std::string ReadManifestFile(const std::wstring& path) {
+  std::ifstream in(std::filesystem::path(ExtendedPath(path)), std::ios::binary);
+  if (!in) throw ReleaseRefusal(DescribeName(path) + ": cannot read the manifest");
+  std::string text;
+  char buffer[65536];
+  while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
+    text.append(buffer, static_cast<std::size_t>(in.gcount()));
+    if (text.size() > MaxManifestBytes) {
+      throw ReleaseRefusal(DescribeName(path) + ": larger than the installer accepts (" +
+                           std::to_string(MaxManifestBytes) + " bytes)");
+    }
+  }
+  if (in.bad()) throw ReleaseRefusal(DescribeName(path) + ": cannot read the manifest");
+  return text;
+}
+
+// Where the size and the digest of an entry come from.
+class Source {
+ public:
+  explicit Source(const CheckCommand& command) : command_(command) {
+    if (!command.folder.empty()) {
+      folder_ = ExtendedPath(command.folder);
+      if (!IsFolder(folder_)) throw ReleaseRefusal(DescribeName(command.folder) + ": not a folder");
+    } else {
+      session_ = OpenReleaseSession();
+    }
+  }
+
+  std::string Description() const {
+    return command_.folder.empty() ? command_.base_url : DescribeName(command_.folder);
+  }
+
+  // Compares one entry; adds its problems.
+  void Check(const ManifestFile& entry, const std::wstring& normalized,
+             std::vector<std::string>& problems) {
+    std::uint64_t actual_size = 0;
+    std::wstring actual_digest;
+    std::string origin;  // what was read, for messages
+    try {
+      if (!folder_.empty()) {
+        std::wstring path = JoinPath(folder_, normalized);
+        origin = DescribeName(path);
+        std::optional<std::uint64_t> size = FileSizeOf(path);
+        if (!size) {
+          problems.push_back("MISSING  " + Shown(entry.path) + ": no such file in " +
+                             Description());
+          return;
+        }
+        actual_size = *size;
+        if (actual_size == entry.size) actual_digest = ComputeFileSha256(path);
+      } else {
+        origin = entry.url.starts_with("https://") ? entry.url : command_.base_url + entry.url;
+        DownloadedFile file = DownloadAndDigest(session_.get(), Utf8ToWide(origin));
+        actual_size = file.size;
+        actual_digest = file.sha256;
+      }
+    } catch (const std::runtime_error& error) {
+      problems.push_back("FAILED   " + Shown(entry.path) + ": " + origin + ": " + error.what());
+      return;
+    }
+    if (actual_size != entry.size) {
+      problems.push_back("MISMATCH " + Shown(entry.path) + ": size expected " +
+                         std::to_string(entry.size) + ", actual " + std::to_string(actual_size));
+    } else if (!SameDigest(entry.hash, actual_digest)) {
+      problems.push_back("MISMATCH " + Shown(entry.path) + ": sha256 expected " +
+                         Shown(entry.hash) + ", actual " + WideToUtf8(actual_digest));
+    }
+  }
+
+ private:
+  const CheckCommand& command_;
+  std::wstring folder_;
+  WinHttpHandle session_;
+};
+
+}  // namespace
+
+int RunCheck(const CheckCommand& command) {
+  std::string text = ReadManifestFile(command.manifest);
+  UpdateManifest manifest;
+  try {
+    JsonCursor cursor{text.data(), text.data() + text.size()};
+    manifest = ParseManifest(cursor);
+  } catch (const std::runtime_error& error) {
+    throw ReleaseRefusal(DescribeName(command.manifest) +
+                         ": the installer refuses this manifest: " + error.what());
+  }
+
+  Source source(command);
+  std::vector<std::string> problems;
+  std::map<std::wstring, std::string> listed;  // letter-case key of the path -> path
+  std::vector<const ManifestFile*> entries;
+  for (const ManifestFile& file : manifest.files) entries.push_back(&file);
+  entries.push_back(&manifest.bootstrap_updater);
+  for (const ManifestFile* entry : entries) {
+    std::wstring normalized;
+    try {
+      normalized = NormalizeManifestPath(entry->path);
+      ResolveFileUrl(entry->url);
+    } catch (const std::runtime_error& error) {
+      problems.push_back("REFUSED  " + Shown(entry->path) + ": the installer refuses it: " +
+                         error.what());
+      continue;
+    }
+    auto [it, added] = listed.emplace(LetterCaseKey(normalized), entry->path);
+    if (!added) {
+      problems.push_back("TWICE    " + Shown(entry->path) + ": the same file as " +
+                         Shown(it->second) + " for Windows");
+      continue;
+    }
+    source.Check(*entry, normalized, problems);
+  }
+  std::uint64_t sum = SumOfSizes(manifest.files);
+  if (manifest.total_size != sum) {
+    problems.push_back("MISMATCH total_size: expected " + std::to_string(sum) +
+                       " (the sum of the files' sizes), actual " +
+                       std::to_string(manifest.total_size));
+  }
+
+  for (const std::string& problem : problems) WriteStdout(problem + "\n");
+  if (!problems.empty()) {
+    WriteStderr("lanternbrook-release: check failed: " + std::to_string(problems.size()) +
+                (problems.size() == 1 ? " problem in " : " problems in ") +
+                DescribeName(command.manifest) + " against " + source.Description() + "\n");
+    return ExitRefused;
+  }
+  WriteStdout("ok: " + DescribeName(command.manifest) + " (version " + Shown(manifest.version) +
+              ", build " + std::to_string(manifest.build) + "): " +
+              std::to_string(manifest.files.size()) + " files and " +
+              Shown(manifest.bootstrap_updater.path) + ", " +
+              std::to_string(sum + manifest.bootstrap_updater.size) + " bytes, match " +
+              source.Description() + "\n");
+  return ExitSuccess;
+}

@@ -1,0 +1,157 @@
+#include "tools/release_command_line.h"
+
+#include <map>
+#include <optional>
+#include <string_view>
+
+#include "manifest/utf8_to_wide.h"
+#include "tools/release_errors.h"
+#include "tools/release_text.h"
+
+const char ReleaseUsageText[] =
+    "Usage:\n"
+    "  lanternbrook-release make <release folder> --version <text> --build <number>\n"
+    "                            --url-base <base> [--output <manifest file>]\n"
+    "  lanternbrook-release check <manifest file> --folder <release folder>\n"
+    "  lanternbrook-release check <manifest file> --base-url <https://host[:port]>\n"
+    "  lanternbrook-release --help | -h | /?\n"
+    "\n"
+    "make   Writes the update manifest of a release folder. Every file below the\n"
+    "       folder is listed with its size and SHA-256, sorted by path, with '/'\n"
+    "       between names; LanternbrookUpdater.exe at the top of the folder becomes\n"
+    "       \"bootstrap_updater\". Each url is <base>/<percent-encoded path>, where\n"
+    "       <base> is a path starting with \"/\" (fetched from the installer's update\n"
+    "       server) or an absolute https:// address. The manifest goes to\n"
+    "       <release folder>\\manifest.json unless --output names another file; the\n"
+    "       manifest itself and any .install-staging folder are never listed.\n"
+    "       Refused: an empty file, a missing LanternbrookUpdater.exe, a path the\n"
+    "       installer would refuse, a name that is not valid UTF-8, two names that\n"
+    "       differ only in letter case, a manifest larger than 2097152 bytes.\n"
+    "\n"
+    "check  Reads a manifest with the installer's own parser and path and URL\n"
+    "       rules, then verifies every entry's size and SHA-256: against the files\n"
+    "       of a folder (--folder), or against what the server sends for each url\n"
+    "       (--base-url; urls starting with \"/\" are fetched from that origin,\n"
+    "       https:// urls as written). Prints every mismatch.\n"
+    "\n"
+    "Exit status: 0 success; 1 refused, or a check found a mismatch;\n"
+    "             2 the command line is wrong.\n";
+
+namespace {
+
+bool IsHelp(std::wstring_view argument) {
+  return argument == L"--help" || argument == L"-h" || argument == L"/?";
+}
+
+std::string Shown(std::wstring_view text) { return DescribeName(text); }
+
+// The arguments of one command: positionals and --name value options.
+struct SplitArguments {
+  std::vector<std::wstring> positionals;
+  std::map<std::wstring, std::wstring> options;
+};
+
+SplitArguments Split(const std::vector<std::wstring>& arguments, std::size_t first,
+                     const std::vector<std::wstring_view>& known) {
+  SplitArguments split;
+  for (std::size_t i = first; i < arguments.size(); ++i) {
+    const std::wstring& argument = arguments[i];
+    if (!argument.starts_with(L"--")) {
+      split.positionals.push_back(argument);
+      continue;
+    }
+    std::wstring name = argument;
+    std::optional<std::wstring> value;
+    if (auto equals = argument.find(L'='); equals != std::wstring::npos) {
+      name = argument.substr(0, equals);
+      value = argument.substr(equals + 1);
+    }
+    bool is_known = false;
+    for (std::wstring_view k : known) is_known = is_known || name == k;
+    if (!is_known) throw UsageError("unknown option " + Shown(name));
+    if (!value) {
+      if (i + 1 >= arguments.size()) throw UsageError(Shown(name) + " needs a value");
+      value = arguments[++i];
+    }
+    if (!split.options.emplace(name, *value).second) {
+      throw UsageError(Shown(name) + " is given twice");
+    }
+  }
+  return split;
+}
+
+std::wstring OneFolder(const SplitArguments& split, const char* what) {
+  if (split.positionals.empty()) throw UsageError(std::string("missing the ") + what);
+  if (split.positionals.size() > 1) {
+    throw UsageError("unexpected argument " + Shown(split.positionals[1]));
+  }
+  if (split.positionals[0].empty()) throw UsageError(std::string("the ") + what + " is empty");
+  return split.positionals[0];
+}
+
+const std::wstring* Find(const SplitArguments& split, const wchar_t* name) {
+  auto it = split.options.find(name);
+  return it == split.options.end() ? nullptr : &it->second;
+}
+
+const std::wstring& Require(const SplitArguments& split, const wchar_t* name) {
+  const std::wstring* value = Find(split, name);
+  if (!value) throw UsageError("missing " + Shown(name));
+  return *value;
+}
+
+// An argument that goes into the manifest as UTF-8.
+std::string ManifestText(const std::wstring& value, const char* option) {
+  if (FindUnreadableNameChar(value) != std::wstring::npos) {
+    throw UsageError(std::string(option) + " \"" + Shown(value) + "\" is not valid UTF-8 text");
+  }
+  return WideToUtf8(value);
+}
+
+MakeCommand ParseMake(const std::vector<std::wstring>& arguments) {
+  SplitArguments split =
+      Split(arguments, 1, {L"--version", L"--build", L"--url-base", L"--output"});
+  MakeCommand make;
+  make.folder = OneFolder(split, "release folder");
+  make.version = ManifestText(Require(split, L"--version"), "--version");
+  if (make.version.empty()) throw UsageError("--version is empty: the installer refuses it");
+  make.build = ParseBuildNumber(ManifestText(Require(split, L"--build"), "--build"));
+  make.url_base = CheckUrlBase(ManifestText(Require(split, L"--url-base"), "--url-base"));
+  if (const std::wstring* output = Find(split, L"--output")) {
+    if (output->empty()) throw UsageError("--output is empty");
+    make.output = *output;
+  }
+  return make;
+}
+
+CheckCommand ParseCheck(const std::vector<std::wstring>& arguments) {
+  SplitArguments split = Split(arguments, 1, {L"--folder", L"--base-url"});
+  CheckCommand check;
+  check.manifest = OneFolder(split, "manifest file");
+  const std::wstring* folder = Find(split, L"--folder");
+  const std::wstring* base_url = Find(split, L"--base-url");
+  if (!folder == !base_url) throw UsageError("check needs exactly one of --folder and --base-url");
+  if (folder) {
+    if (folder->empty()) throw UsageError("--folder is empty");
+    check.folder = *folder;
+  } else {
+    std::string base = ManifestText(*base_url, "--base-url");
+    if (!base.starts_with("https://")) {
+      throw UsageError("--base-url \"" + base + "\": must be an https:// address");
+    }
+    check.base_url = CheckUrlBase(base);
+  }
+  return check;
+}
+
+}  // namespace
+
+ReleaseCommand ParseReleaseCommandLine(const std::vector<std::wstring>& arguments) {
+  for (const std::wstring& argument : arguments) {
+    if (IsHelp(argument)) return HelpCommand{};
+  }
+  if (arguments.empty()) throw UsageError("missing the command (make or check)");
+  if (arguments[0] == L"make") return ParseMake(arguments);
+  if (arguments[0] == L"check") return ParseCheck(arguments);
+  throw UsageError("unknown command " + Shown(arguments[0]) + " (expected make or check)");
+}

@@ -1,0 +1,36 @@
+#pragma once
+// The command line of lanternbrook-release. Pure code (no <windows.h>);
+// called once, on the main thread.
+#include <cstdint>
+#include <string>
+#include <variant>
+#include <vector>
+
+// lanternbrook-release --help | -h | /?
+struct HelpCommand {};
+
+// lanternbrook-release make <folder> --version V --build N --url-base B [--output F]
+struct MakeCommand {
+  std::wstring folder;
+  std::string version;      // UTF-8, not empty
+  std::uint64_t build = 0;  // not 0
+  std::string url_base;     // as CheckUrlBase returns it
+  std::wstring output;      // empty: <folder>\manifest.json
+};
+
+// lanternbrook-release check <manifest> (--folder D | --base-url https://...)
+struct CheckCommand {
+  std::wstring manifest;
+  std::wstring folder;   // set for a check against a folder
+  std::string base_url;  // set for a check against a server; no trailing '/'
+};
+
+using ReleaseCommand = std::variant<HelpCommand, MakeCommand, CheckCommand>;
+
+// Parses the arguments after the program name. Options take their value as
+// the next argument or after '=' (--build=7). Throws UsageError with a
+// message naming the argument at fault.
+ReleaseCommand ParseReleaseCommandLine(const std::vector<std::wstring>& arguments);
+
+// The --help text (UTF-8, ends with a line feed).
+extern const char ReleaseUsageText[];

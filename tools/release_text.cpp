@@ -1,0 +1,134 @@
+#include "tools/release_text.h"
+
+#include <limits>
+
+#include "tools/release_errors.h"
+
+namespace {
+
+bool IsHighSurrogate(wchar_t c) noexcept { return c >= 0xD800 && c <= 0xDBFF; }
+bool IsLowSurrogate(wchar_t c) noexcept { return c >= 0xDC00 && c <= 0xDFFF; }
+
+constexpr char kHexDigits[] = "0123456789ABCDEF";
+
+void AppendCodePointUtf8(std::string& out, char32_t c) {
+  if (c < 0x80) {
+    out += static_cast<char>(c);
+  } else if (c < 0x800) {
+    out += static_cast<char>(0xC0 | (c >> 6));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else if (c < 0x10000) {
+    out += static_cast<char>(0xE0 | (c >> 12));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (c >> 18));
+    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  }
+}
+
+bool IsUnreserved(unsigned char c) noexcept {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
+         c == '.' || c == '_' || c == '~';
+}
+
+}  // namespace
+
+std::size_t FindUnreadableNameChar(std::wstring_view name) noexcept {
+  for (std::size_t i = 0; i < name.size(); ++i) {
+    wchar_t c = name[i];
+    if (c == 0xFFFD) return i;
+    if (IsHighSurrogate(c)) {
+      if (i + 1 < name.size() && IsLowSurrogate(name[i + 1])) {
+        ++i;
+        continue;
+      }
+      return i;
+    }
+    if (IsLowSurrogate(c)) return i;
+  }
+  return std::wstring_view::npos;
+}
+
+std::string DescribeName(std::wstring_view name) {
+  std::string out;
+  for (std::size_t i = 0; i < name.size(); ++i) {
+    char32_t c = name[i];
+    if (IsHighSurrogate(name[i]) && i + 1 < name.size() && IsLowSurrogate(name[i + 1])) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (name[i + 1] - 0xDC00);
+      ++i;
+    } else if (IsHighSurrogate(name[i]) || IsLowSurrogate(name[i])) {
+      out += "\\u";
+      for (int shift = 12; shift >= 0; shift -= 4) out += kHexDigits[(c >> shift) & 0xF];
+      continue;
+    }
+    AppendCodePointUtf8(out, c);
+  }
+  return out;
+}
+
+std::string PercentEncodePath(std::string_view path) {
+  std::string out;
+  out.reserve(path.size());
+  for (char ch : path) {
+    auto c = static_cast<unsigned char>(ch);
+    if (IsUnreserved(c) || c == '/') {
+      out += ch;
+    } else {
+      out += '%';
+      out += kHexDigits[c >> 4];
+      out += kHexDigits[c & 0xF];
+    }
+  }
+  return out;
+}
+
+std::string CheckUrlBase(std::string_view base) {
+  const std::string shown = "--url-base \"" + std::string(base) + "\"";
+  for (char ch : base) {
+    auto c = static_cast<unsigned char>(ch);
+    if (c <= 0x20 || c >= 0x7F || c == '\\' || c == '?' || c == '#') {
+      throw UsageError(shown +
+                       ": only printable ASCII without blanks, '\\', '?' or '#' may appear "
+                       "(percent-encode other characters)");
+    }
+  }
+  if (base.starts_with("https://")) {
+    std::string_view host = base.substr(8);
+    if (host.empty() || host.front() == '/') {
+      throw UsageError(shown + ": an https:// address needs a host");
+    }
+  } else if (!base.starts_with("/")) {
+    throw UsageError(shown +
+                     ": must be a path starting with \"/\" or an absolute https:// address");
+  }
+  // The host of an https:// base does not start with '/', so this never
+  // reaches into the scheme; "/" becomes "" and its urls "/<path>".
+  std::string result(base);
+  while (!result.empty() && result.back() == '/') result.pop_back();
+  return result;
+}
+
+std::string FileUrlFor(std::string_view base, std::string_view path) {
+  std::string url(base);
+  url += '/';
+  url += PercentEncodePath(path);
+  return url;
+}
+
+unsigned long long ParseBuildNumber(std::string_view text) {
+  const std::string shown = "--build \"" + std::string(text) + "\"";
+  if (text.empty()) throw UsageError(shown + ": a build number is required");
+  unsigned long long value = 0;
+  constexpr unsigned long long kMax = std::numeric_limits<unsigned long long>::max();
+  for (char c : text) {
+    if (c < '0' || c > '9') throw UsageError(shown + ": only decimal digits are allowed");
+    unsigned digit = static_cast<unsigned>(c - '0');
+    if (value > (kMax - digit) / 10) throw UsageError(shown + ": larger than 18446744073709551615");
+    value = value * 10 + digit;
+  }
+  if (value == 0) throw UsageError(shown + ": the installer refuses build 0");
+  return value;
+}
