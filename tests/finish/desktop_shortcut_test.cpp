@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -104,6 +105,7 @@ struct ShortcutCase {
   const wchar_t* executable;  // its executable's name
   bool executable_exists;
 };
+void PrintTo(const ShortcutCase& c, std::ostream* os) { *os << c.name; }
 
 class DesktopShortcut : public DesktopShortcutTest,
                         public ::testing::WithParamInterface<ShortcutCase> {};

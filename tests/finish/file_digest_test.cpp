@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <stdexcept>
+#include <ostream>
 #include <string>
 
 #include "common/win_handles.h"
@@ -25,6 +26,7 @@ struct ContentCase {
   const char* name;
   std::string content;
 };
+void PrintTo(const ContentCase& c, std::ostream* os) { *os << c.name; }
 
 class FileDigestContent : public lbtest::TempDirTest,
                           public ::testing::WithParamInterface<ContentCase> {};
@@ -70,6 +72,7 @@ struct OpenCase {
   Setup setup;
   bool hashed;  // false: "Nao foi possivel validar um arquivo baixado."
 };
+void PrintTo(const OpenCase& c, std::ostream* os) { *os << c.name; }
 
 class FileDigestOpen : public lbtest::TempDirTest, public ::testing::WithParamInterface<OpenCase> {};
 
@@ -136,6 +139,7 @@ struct MatchCase {
   const wchar_t* manifest;
   bool matches;
 };
+void PrintTo(const MatchCase& c, std::ostream* os) { *os << c.name; }
 
 class DigestComparison : public lbtest::TempDirTest,
                          public ::testing::WithParamInterface<MatchCase> {};

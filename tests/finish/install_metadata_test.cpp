@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <stdexcept>
+#include <ostream>
 #include <string>
 
 #include "common/win_handles.h"
@@ -46,6 +47,7 @@ struct DocumentCase {
   std::uint64_t build;
   const char* expected;  // the exact file, or null where the escape form is free
 };
+void PrintTo(const DocumentCase& c, std::ostream* os) { *os << c.name; }
 
 class MetadataDocument : public lbtest::TempDirTest,
                          public ::testing::WithParamInterface<DocumentCase> {};
@@ -120,6 +122,7 @@ struct WriteCase {
   const char* error;           // expected message, or null for success
   bool temporary_stays;        // version.json.tmp exists afterwards
 };
+void PrintTo(const WriteCase& c, std::ostream* os) { *os << c.name; }
 
 class MetadataWrite : public lbtest::TempDirTest, public ::testing::WithParamInterface<WriteCase> {};
 

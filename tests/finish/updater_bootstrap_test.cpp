@@ -9,6 +9,7 @@
 
 #include <optional>
 #include <stdexcept>
+#include <ostream>
 #include <string>
 
 #include "common/win_handles.h"
@@ -25,6 +26,7 @@ struct UpdaterCase {
   bool trailing_separator;               // app_dir passed with a final backslash
   bool fails;
 };
+void PrintTo(const UpdaterCase& c, std::ostream* os) { *os << c.name; }
 
 class UpdaterBootstrap : public lbtest::TempDirTest,
                          public ::testing::WithParamInterface<UpdaterCase> {};
