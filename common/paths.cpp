@@ -10,13 +10,19 @@ bool HasDrive(std::wstring_view path) noexcept {
 
 wchar_t AsciiUpper(wchar_t c) noexcept { return (c >= L'a' && c <= L'z') ? c - L'a' + L'A' : c; }
 
-// Length of the root name: "C:" (2), "\\server" (up to the next separator), else 0.
+// Length of the root name: "C:" (2); for a network or device path the server
+// and share, or the device prefix and volume ("\\server\share",
+// "\\?\C:"); else 0.
 size_t RootNameLength(std::wstring_view path) noexcept {
   if (HasDrive(path)) return 2;
   if (path.size() >= 3 && IsPathSeparator(path[0]) && IsPathSeparator(path[1]) &&
       !IsPathSeparator(path[2])) {
     size_t end = 2;
-    while (end < path.size() && !IsPathSeparator(path[end])) ++end;
+    while (end < path.size() && !IsPathSeparator(path[end])) ++end;  // server
+    if (end < path.size()) {
+      ++end;
+      while (end < path.size() && !IsPathSeparator(path[end])) ++end;  // share
+    }
     return end;
   }
   return 0;
