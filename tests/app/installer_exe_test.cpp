@@ -1,0 +1,158 @@
+// The whole LanternbrookInstaller.exe, started as a user or a caller would:
+// its resources, its imports, and a run against an update origin where no
+// server listens.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "res/resource.h"
+#include "tests/support/installer_run.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+using lbtest::Narrow;
+
+std::wstring InstallerExe() { return lbtest::BuildDir() + L"\\bin\\LanternbrookInstaller.exe"; }
+
+class InstallerExeTest : public lbtest::TempDirTest {};
+
+#pragma pack(push, 2)
+struct IconDirectoryEntry {  // GRPICONDIRENTRY
+  BYTE width, height, colors, reserved;
+  WORD planes, bit_count;
+  DWORD bytes;
+  WORD id;
+};
+struct IconDirectory {  // GRPICONDIR
+  WORD reserved, type, count;
+};
+#pragma pack(pop)
+
+struct ModuleData {
+  HMODULE module = nullptr;
+  ~ModuleData() {
+    if (module) FreeLibrary(module);
+  }
+};
+
+std::string ResourceBytes(HMODULE module, const wchar_t* type, const wchar_t* name) {
+  HRSRC found = FindResourceW(module, name, type);
+  if (!found) return {};
+  HGLOBAL loaded = LoadResource(module, found);
+  const char* data = static_cast<const char*>(LockResource(loaded));
+  return std::string(data, SizeofResource(module, found));
+}
+
+TEST_F(InstallerExeTest, CarriesTheIconGroupAndTheManifest) {
+  ModuleData exe;
+  exe.module = LoadLibraryExW(InstallerExe().c_str(), nullptr,
+                              LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+  ASSERT_NE(exe.module, nullptr) << "cannot open " << Narrow(InstallerExe());
+
+  std::string group = ResourceBytes(exe.module, RT_GROUP_ICON, MAKEINTRESOURCEW(IDI_APP_ICON));
+  ASSERT_GE(group.size(), sizeof(IconDirectory));
+  auto* directory = reinterpret_cast<const IconDirectory*>(group.data());
+  ASSERT_EQ(directory->count, 9);
+  ASSERT_EQ(group.size(), sizeof(IconDirectory) + 9 * sizeof(IconDirectoryEntry));
+  auto* entries = reinterpret_cast<const IconDirectoryEntry*>(group.data() + sizeof(IconDirectory));
+  std::vector<int> sizes;
+  for (int i = 0; i < 9; ++i) {
+    int size = entries[i].width ? entries[i].width : 256;
+    sizes.push_back(size);
+    EXPECT_EQ(entries[i].height ? entries[i].height : 256, size);
+    EXPECT_EQ(entries[i].bit_count, 32) << size << " px";
+    std::string image = ResourceBytes(exe.module, RT_ICON, MAKEINTRESOURCEW(entries[i].id));
+    EXPECT_EQ(image.size(), entries[i].bytes) << size << " px";
+  }
+  EXPECT_EQ(sizes, (std::vector<int>{16, 20, 24, 32, 40, 48, 64, 128, 256}));
+
+  std::string manifest = ResourceBytes(exe.module, RT_MANIFEST, MAKEINTRESOURCEW(1));
+  ASSERT_FALSE(manifest.empty());
+  EXPECT_NE(manifest.find("level=\"asInvoker\""), std::string::npos) << manifest;
+  EXPECT_NE(manifest.find("uiAccess=\"false\""), std::string::npos) << manifest;
+  EXPECT_EQ(manifest.find("dependentAssembly"), std::string::npos) << "declares nothing else";
+  EXPECT_EQ(manifest.find("compatibility"), std::string::npos) << "declares nothing else";
+}
+
+TEST_F(InstallerExeTest, ImportsOnlySystemLibraries) {
+  std::string dump = lbtest::RunUnixOutput("x86_64-w64-mingw32-objdump -p " +
+                                           lbtest::ShellQuote(lbtest::WindowsToUnixPath(InstallerExe())));
+  const std::vector<std::string> allowed{"KERNEL32.DLL", "USER32.DLL", "GDI32.DLL", "COMCTL32.DLL",
+                                         "SHELL32.DLL", "OLE32.DLL", "WINHTTP.DLL", "BCRYPT.DLL",
+                                         "ADVAPI32.DLL", "MSVCRT.DLL"};
+  const std::string marker = "DLL Name: ";
+  int imports = 0;
+  for (size_t at = dump.find(marker); at != std::string::npos; at = dump.find(marker, at + 1)) {
+    size_t end = dump.find_first_of("\r\n", at);
+    std::string name = dump.substr(at + marker.size(), end - at - marker.size());
+    for (char& ch : name) ch = static_cast<char>(toupper(static_cast<unsigned char>(ch)));
+    ++imports;
+    bool system = false;
+    for (const auto& dll : allowed) system = system || name == dll;
+    if (name.rfind("API-MS-WIN-CRT-", 0) == 0) system = true;
+    EXPECT_TRUE(system) << "imports " << name;
+  }
+  EXPECT_GE(imports, 4) << dump.substr(0, 2000);
+}
+
+struct FailedRunCase {
+  const char* scenario;
+  bool quiet;
+};
+
+void PrintTo(const FailedRunCase& c, std::ostream* out) { *out << c.scenario; }
+
+class FailedRunTest : public InstallerExeTest, public ::testing::WithParamInterface<FailedRunCase> {};
+
+// No server listens at the build's update origin, so the manifest request
+// fails; the outcome is shown and the exit code is still 0.
+TEST_P(FailedRunTest, ShowsTheFailureAndExitsWithZero) {
+  const std::wstring app_dir = Path(L"Lanternbrook");
+  std::vector<std::wstring> arguments{L"--app-dir", app_dir, L"--no-shortcut", L"--no-launch"};
+  if (GetParam().quiet) arguments.push_back(L"--quiet");
+  lbtest::InstallerRun run(InstallerExe(), arguments);
+  ASSERT_NE(run.process(), nullptr);
+
+  const std::string failure = "Falha de rede ao receber a atualizacao.";
+  if (GetParam().quiet) {
+    ASSERT_TRUE(run.Wait(90000)) << "the quiet failure did not end the process";
+    EXPECT_TRUE(run.boxes().empty());
+  } else {
+    lbtest::WindowSnapshot at_box;
+    run.OnMessageBox([&](const lbtest::SeenMessageBox&, const lbtest::WindowSnapshot& window) {
+      at_box = window;
+      return true;
+    });
+    ASSERT_TRUE(run.WaitUntil([&] { return !run.boxes().empty(); }, 90000))
+        << "no message box; last status: " << Narrow(run.last_snapshot().status);
+    EXPECT_EQ(Narrow(run.boxes()[0].caption), "Instalacao do Lanternbrook");
+    EXPECT_EQ(Narrow(run.boxes()[0].text), failure);
+    EXPECT_EQ(Narrow(at_box.status), "Nao foi possivel concluir");
+    EXPECT_EQ(Narrow(at_box.detail), failure);
+    EXPECT_EQ(at_box.bar, 0);
+
+    // After the box the window stays, showing the failure, until closed.
+    run.WaitUntil([] { return false; }, 1000);
+    ASSERT_EQ(WaitForSingleObject(run.process(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
+    lbtest::WindowSnapshot after = run.Snapshot();
+    EXPECT_EQ(Narrow(after.status), "Nao foi possivel concluir");
+    EXPECT_EQ(Narrow(after.detail), failure);
+    HWND window = run.MainWindow();
+    ASSERT_NE(window, nullptr);
+    PostMessageW(window, WM_CLOSE, 0, 0);
+    ASSERT_TRUE(run.Wait(30000)) << "closing the failed window did not end the process";
+    EXPECT_EQ(run.boxes().size(), 1u);
+  }
+  EXPECT_EQ(run.exit_code(), 0u);
+  EXPECT_TRUE(lbtest::PathExists(app_dir)) << "the folder is made before the network is used";
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, FailedRunTest,
+                         ::testing::Values(FailedRunCase{"message box, then closed", false},
+                                           FailedRunCase{"quiet closes by itself", true}));
+
+}  // namespace

@@ -1,0 +1,468 @@
+// The progress window, created in this process under Xvfb with a test worker
+// procedure in place of the installation run; the test plays the worker by
+// posting the two messages itself.
+#include <windows.h>
+#include <commctrl.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "app/globals.h"
+#include "app/main_window.h"
+#include "app/messages.h"
+#include "install/launch_arguments.h"
+#include "tests/app/box_watcher.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+using lbtest::Narrow;
+using lbtest::WindowText;
+
+constexpr wchar_t kClosingRefused[] =
+    L"A instalacao ainda esta em andamento. Feche somente se desejar interromper o download; "
+    L"ele sera retomado depois.";
+
+std::atomic<int> g_workerStarts{0};
+std::atomic<HWND> g_windowSeenByWorker{nullptr};
+
+void RecordingWorker() {
+  g_windowSeenByWorker = g_mainWindow;
+  ++g_workerStarts;
+}
+
+// What the stand-in application wrote about its start (see stand_in_emulator.cpp).
+struct LaunchRecord {
+  std::wstring command_line;
+  std::vector<std::wstring> argv;
+  std::wstring working_directory;
+};
+
+std::wstring Unescape(const std::wstring& value) {
+  std::wstring text;
+  for (size_t i = 0; i < value.size(); ++i) {
+    if (value[i] == L'\\' && i + 1 < value.size()) {
+      wchar_t next = value[++i];
+      text += next == L'n' ? L'\n' : next == L'r' ? L'\r' : next;
+    } else {
+      text += value[i];
+    }
+  }
+  return text;
+}
+
+LaunchRecord ParseLaunchRecord(const std::wstring& text) {
+  LaunchRecord record;
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find(L'\n', start);
+    if (end == std::wstring::npos) end = text.size();
+    std::wstring line = text.substr(start, end - start);
+    start = end + 1;
+    size_t colon = line.find(L':');
+    if (colon == std::wstring::npos) continue;
+    std::wstring key = line.substr(0, colon), value = Unescape(line.substr(colon + 1));
+    if (key == L"command_line") record.command_line = value;
+    else if (key == L"arg") record.argv.push_back(value);
+    else if (key == L"working_directory") record.working_directory = value;
+  }
+  return record;
+}
+
+class InstallerWindowTest : public lbtest::TempDirTest {
+ protected:
+  static void SetUpTestSuite() {
+    static const bool registered = RegisterInstallerWindowClass(GetModuleHandleW(nullptr));
+    ASSERT_TRUE(registered);
+  }
+
+  void SetUp() override {
+    TempDirTest::SetUp();
+    g_installRunning = true;
+    g_quiet = false;
+    g_launchPath.clear();
+    g_launchArgs.clear();
+    g_mainWindow = nullptr;
+    SetWorkerProcedure(&RecordingWorker);
+    starts_before_ = g_workerStarts;
+    window_ = CreateInstallerWindow(GetModuleHandleW(nullptr));
+    ASSERT_NE(window_, nullptr);
+    ShowWindow(window_, SW_SHOWNORMAL);
+    UpdateWindow(window_);
+  }
+
+  void TearDown() override {
+    if (IsWindow(window_)) {
+      g_installRunning = false;
+      DestroyWindow(window_);
+    }
+    PumpPending();
+    TempDirTest::TearDown();
+  }
+
+  // Dispatches what is queued for this thread; notes a WM_QUIT.
+  void PumpPending() {
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      if (msg.message == WM_QUIT) {
+        quit_seen_ = true;
+        quit_code_ = msg.wParam;
+        continue;
+      }
+      TranslateMessage(&msg);
+      DispatchMessageW(&msg);
+    }
+  }
+
+  bool PumpUntil(const std::function<bool()>& condition, DWORD timeout_ms) {
+    DWORD start = GetTickCount();
+    for (;;) {
+      PumpPending();
+      if (condition()) return true;
+      if (GetTickCount() - start >= timeout_ms) return false;
+      MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+    }
+  }
+
+  void Post(UINT message, WPARAM wparam, const std::wstring& text) {
+    ASSERT_TRUE(PostTextMessage(window_, message, wparam, text));
+  }
+
+  std::string Label(int id) const { return Narrow(WindowText(GetDlgItem(window_, id))); }
+  int Bar() const {
+    return static_cast<int>(SendMessageW(GetDlgItem(window_, 103), PBM_GETPOS, 0, 0));
+  }
+  bool Gone() const { return !IsWindow(window_); }
+
+  // A copy of the stand-in application in a folder with a blank in its name.
+  std::wstring InstallStandIn() {
+    std::wstring folder = Path(L"app folder");
+    std::filesystem::create_directories(std::filesystem::path(folder));
+    std::wstring exe = folder + L"\\LanternbrookEmulator.exe";
+    std::filesystem::copy_file(
+        std::filesystem::path(lbtest::BuildDir() + L"\\stand-ins\\LanternbrookEmulator.exe"),
+        std::filesystem::path(exe));
+    return exe;
+  }
+
+  std::wstring RecordPath() const { return Path(L"app folder\\LanternbrookEmulator.launch.txt"); }
+
+  bool WaitForRecord(DWORD timeout_ms) {
+    return PumpUntil([&] { return lbtest::PathExists(RecordPath()); }, timeout_ms);
+  }
+
+  HWND window_ = nullptr;
+  int starts_before_ = 0;
+  bool quit_seen_ = false;
+  WPARAM quit_code_ = 99;
+};
+
+struct ChildControl {
+  HWND window = nullptr;
+  std::wstring class_name;
+  std::wstring text;
+  RECT rect{};  // client coordinates of the parent
+  LONG style = 0;
+};
+
+ChildControl Describe(HWND parent, HWND child) {
+  ChildControl control;
+  control.window = child;
+  wchar_t name[64] = {};
+  GetClassNameW(child, name, 64);
+  control.class_name = name;
+  control.text = WindowText(child);
+  GetWindowRect(child, &control.rect);
+  MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&control.rect), 2);
+  control.style = GetWindowLongW(child, GWL_STYLE);
+  return control;
+}
+
+void ExpectControl(const ChildControl& control, const std::wstring& class_name,
+                   const std::wstring& text, RECT rect, LONG style) {
+  EXPECT_EQ(lstrcmpiW(control.class_name.c_str(), class_name.c_str()), 0)
+      << Narrow(control.class_name);
+  EXPECT_EQ(Narrow(control.text), Narrow(text));
+  EXPECT_EQ(control.rect.left, rect.left);
+  EXPECT_EQ(control.rect.top, rect.top);
+  EXPECT_EQ(control.rect.right - control.rect.left, rect.right);
+  EXPECT_EQ(control.rect.bottom - control.rect.top, rect.bottom);
+  EXPECT_EQ(control.style & 0xFFFF0000, 0x50000000) << std::hex << control.style;
+  EXPECT_EQ(control.style & 0xFFFF, style) << std::hex << control.style;
+}
+
+TEST_F(InstallerWindowTest, WindowAndControlsAsCreated) {
+  EXPECT_EQ(Narrow(WindowText(window_)), "Instalador Lanternbrook");
+  wchar_t name[64] = {};
+  GetClassNameW(window_, name, 64);
+  EXPECT_EQ(Narrow(name), "LanternbrookOnlineInstaller");
+  EXPECT_EQ(GetWindowLongW(window_, GWL_STYLE) & 0x00FF0000, 0x00CA0000);
+  EXPECT_EQ(GetWindowLongW(window_, GWL_STYLE) & (WS_MAXIMIZEBOX | WS_THICKFRAME), 0);
+  RECT outer{};
+  GetWindowRect(window_, &outer);
+  EXPECT_EQ(outer.right - outer.left, 576);
+  EXPECT_EQ(outer.bottom - outer.top, 246);
+  EXPECT_EQ(GetClassLongPtrW(window_, GCLP_HBRBACKGROUND), COLOR_WINDOW + 1);
+
+  EXPECT_EQ(g_statusLabel, GetDlgItem(window_, 101));
+  EXPECT_EQ(g_detailLabel, GetDlgItem(window_, 102));
+  EXPECT_EQ(g_progressBar, GetDlgItem(window_, 103));
+
+  std::vector<ChildControl> children;
+  for (HWND child = GetWindow(window_, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+    children.push_back(Describe(window_, child));
+  }
+  ASSERT_EQ(children.size(), 4u);  // in creation order
+  ExpectControl(children[0], L"STATIC", L"Preparando instalacao", {28, 30, 504, 28}, 0);
+  ExpectControl(children[1], L"STATIC", L"Aguarde...", {28, 70, 504, 44}, 0);
+  ExpectControl(children[2], L"msctls_progress32", L"", {28, 126, 504, 24}, PBS_SMOOTH);
+  ExpectControl(children[3], L"STATIC", L"Os downloads interrompidos sao retomados automaticamente.",
+                {28, 166, 504, 22}, 0);
+  EXPECT_EQ(GetDlgCtrlID(children[3].window), 0);
+
+  HGDIOBJ gui_font = GetStockObject(DEFAULT_GUI_FONT);
+  EXPECT_EQ(reinterpret_cast<HGDIOBJ>(SendMessageW(children[0].window, WM_GETFONT, 0, 0)), gui_font);
+  EXPECT_EQ(reinterpret_cast<HGDIOBJ>(SendMessageW(children[1].window, WM_GETFONT, 0, 0)), gui_font);
+  EXPECT_NE(reinterpret_cast<HGDIOBJ>(SendMessageW(children[3].window, WM_GETFONT, 0, 0)), gui_font);
+
+  PBRANGE range{};
+  SendMessageW(children[2].window, PBM_GETRANGE, FALSE, reinterpret_cast<LPARAM>(&range));
+  EXPECT_EQ(range.iLow, 0);
+  EXPECT_EQ(range.iHigh, 1000);
+  EXPECT_EQ(Bar(), 0);
+}
+
+TEST_F(InstallerWindowTest, WorkerStartsOnceAndFindsTheWindowPublished) {
+  ASSERT_TRUE(PumpUntil([&] { return g_workerStarts > starts_before_; }, 5000));
+  Sleep(100);
+  EXPECT_EQ(g_workerStarts, starts_before_ + 1);
+  EXPECT_EQ(g_windowSeenByWorker.load(), window_);
+  EXPECT_EQ(g_mainWindow, window_);
+}
+
+struct ProgressCase {
+  const char* scenario;
+  std::wstring text;
+  WPARAM position;
+  std::string status;
+  std::string detail;
+};
+
+void PrintTo(const ProgressCase& c, std::ostream* out) { *out << c.scenario; }
+
+class ProgressMessageTest : public InstallerWindowTest,
+                            public ::testing::WithParamInterface<ProgressCase> {};
+
+TEST_P(ProgressMessageTest, SetsLabelsAndBar) {
+  const ProgressCase& c = GetParam();
+  Post(ProgressMessage, c.position, c.text);
+  PumpPending();
+  EXPECT_EQ(Label(101), c.status);
+  EXPECT_EQ(Label(102), c.detail);
+  EXPECT_EQ(Bar(), static_cast<int>(c.position));
+  EXPECT_TRUE(IsWindow(window_));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, ProgressMessageTest,
+    ::testing::Values(
+        ProgressCase{"status over detail", L"Baixando Lanternbrook\nbin\\LanternbrookEmulator.exe",
+                     250, "Baixando Lanternbrook", "bin\\LanternbrookEmulator.exe"},
+        ProgressCase{"no line feed: all status, detail cleared", L"Verificando instalacao", 400,
+                     "Verificando instalacao", ""},
+        ProgressCase{"leading line feed: status cleared", L"\nsomente detalhe", 10, "",
+                     "somente detalhe"},
+        ProgressCase{"later line feeds stay in the detail", L"Estado\nlinha 1\nlinha 2", 999,
+                     "Estado", "linha 1\nlinha 2"},
+        ProgressCase{"empty text clears both", L"", 0, "", ""},
+        ProgressCase{"non-ASCII text", L"Estado \u00e9\nArquivo \u00e7", 1000,
+                     "Estado \xC3\xA9", "Arquivo \xC3\xA7"}));
+
+TEST_F(InstallerWindowTest, LaterProgressReplacesEarlier) {
+  Post(ProgressMessage, 100, L"Primeiro\nA");
+  Post(ProgressMessage, 700, L"Segundo");
+  PumpPending();
+  EXPECT_EQ(Label(101), "Segundo");
+  EXPECT_EQ(Label(102), "");
+  EXPECT_EQ(Bar(), 700);
+}
+
+TEST_F(InstallerWindowTest, CloseDuringTheRunWarnsAndKeepsTheWindow) {
+  lbtest::BoxWatcher watcher(window_);
+  Post(ProgressMessage, 321, L"Baixando Lanternbrook\narquivo.bin");
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    ASSERT_TRUE(PostMessageW(window_, WM_CLOSE, 0, 0));
+    ASSERT_TRUE(PumpUntil([&] { return watcher.count() == size_t(attempt + 1); }, 10000))
+        << "no warning for close attempt " << attempt + 1;
+    PumpPending();
+    ASSERT_TRUE(IsWindow(window_));
+  }
+  for (const auto& box : watcher.boxes()) {
+    EXPECT_EQ(Narrow(box.caption), "Lanternbrook");
+    EXPECT_EQ(Narrow(box.text), Narrow(kClosingRefused));
+  }
+  EXPECT_TRUE(g_installRunning);
+  EXPECT_FALSE(quit_seen_);
+  EXPECT_EQ(Label(101), "Baixando Lanternbrook");
+  EXPECT_EQ(Bar(), 321);
+}
+
+struct CompletionCase {
+  const char* scenario;
+  bool success;
+  bool quiet;
+};
+
+void PrintTo(const CompletionCase& c, std::ostream* out) { *out << c.scenario; }
+
+class CompletionMessageTest : public InstallerWindowTest,
+                              public ::testing::WithParamInterface<CompletionCase> {};
+
+TEST_P(CompletionMessageTest, ShowsTheOutcome) {
+  const CompletionCase& c = GetParam();
+  const std::wstring text = c.success ? L"Lanternbrook instalado e verificado com sucesso."
+                                      : L"Falha de rede ao receber a atualizacao.";
+  g_quiet = c.quiet;
+  // While the box is open: labels and bar as the user sees them.
+  std::string status_at_box, detail_at_box;
+  int bar_at_box = -1;
+  lbtest::BoxWatcher watcher(window_, [&] {
+    status_at_box = Label(101);
+    detail_at_box = Label(102);
+    bar_at_box = static_cast<int>(SendMessageW(GetDlgItem(window_, 103), PBM_GETPOS, 0, 0));
+    return true;
+  });
+  Post(ProgressMessage, 420, L"Baixando Lanternbrook\narquivo.bin");
+  Post(CompletionMessage, c.success ? 1 : 0, text);
+
+  const bool closes = c.success || c.quiet;
+  if (closes) {
+    ASSERT_TRUE(PumpUntil([&] { return Gone(); }, 10000)) << "the window stayed open";
+    EXPECT_TRUE(quit_seen_);
+    EXPECT_EQ(quit_code_, 0u);
+  } else {
+    ASSERT_TRUE(PumpUntil([&] { return watcher.count() == 1; }, 10000));
+    PumpUntil([] { return false; }, 300);  // the box is dismissed meanwhile
+    ASSERT_TRUE(IsWindow(window_)) << "a failure without quiet leaves the window open";
+    EXPECT_EQ(Label(101), "Nao foi possivel concluir");
+    EXPECT_EQ(Label(102), Narrow(text));
+    EXPECT_EQ(Bar(), 420) << "the bar stays where it was";
+  }
+  EXPECT_FALSE(g_installRunning);
+
+  auto boxes = watcher.boxes();
+  if (c.quiet) {
+    EXPECT_TRUE(boxes.empty());
+  } else {
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(Narrow(boxes[0].caption), c.success ? "Lanternbrook" : "Instalacao do Lanternbrook");
+    EXPECT_EQ(Narrow(boxes[0].text), Narrow(text));
+    EXPECT_EQ(status_at_box, c.success ? "Instalacao concluida" : "Nao foi possivel concluir");
+    EXPECT_EQ(detail_at_box, Narrow(text));
+    EXPECT_EQ(bar_at_box, c.success ? 1000 : 420);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, CompletionMessageTest,
+    ::testing::Values(CompletionCase{"success with a box", true, false},
+                      CompletionCase{"success quiet closes without a box", true, true},
+                      CompletionCase{"failure with a box stays open", false, false},
+                      CompletionCase{"failure quiet closes without a box", false, true}));
+
+TEST_F(InstallerWindowTest, FailedWindowClosesNormallyAfterwards) {
+  lbtest::BoxWatcher watcher(window_);
+  Post(CompletionMessage, 0, L"O servidor recusou o manifesto.");
+  ASSERT_TRUE(PumpUntil([&] { return watcher.count() == 1; }, 10000));
+  PumpUntil([] { return false; }, 300);
+  ASSERT_TRUE(IsWindow(window_));
+  ASSERT_TRUE(PostMessageW(window_, WM_CLOSE, 0, 0));
+  ASSERT_TRUE(PumpUntil([&] { return Gone(); }, 10000));
+  EXPECT_EQ(watcher.count(), 1u) << "closing after the failure shows no warning";
+  EXPECT_TRUE(quit_seen_);
+}
+
+struct LaunchCase {
+  const char* scenario;
+  std::vector<std::wstring> arguments;
+};
+
+void PrintTo(const LaunchCase& c, std::ostream* out) { *out << c.scenario; }
+
+class LaunchTest : public InstallerWindowTest, public ::testing::WithParamInterface<LaunchCase> {};
+
+TEST_P(LaunchTest, StartsTheApplicationWithTheQuotedArguments) {
+  const std::wstring exe = InstallStandIn();
+  g_quiet = true;
+  g_launchPath = exe;
+  g_launchArgs = BuildLaunchArguments(GetParam().arguments);
+  Post(CompletionMessage, 1, L"Lanternbrook instalado e verificado com sucesso.");
+  ASSERT_TRUE(PumpUntil([&] { return Gone(); }, 10000));
+  ASSERT_TRUE(WaitForRecord(30000)) << "the application was not started";
+
+  LaunchRecord record = ParseLaunchRecord(lbtest::Widen(lbtest::ReadFileBytes(RecordPath())));
+  ASSERT_EQ(record.argv.size(), GetParam().arguments.size() + 1) << Narrow(record.command_line);
+  EXPECT_EQ(lstrcmpiW(record.argv[0].c_str(), exe.c_str()), 0) << Narrow(record.argv[0]);
+  for (size_t i = 0; i < GetParam().arguments.size(); ++i) {
+    EXPECT_EQ(Narrow(record.argv[i + 1]), Narrow(GetParam().arguments[i])) << "argument " << i;
+  }
+  if (GetParam().arguments.empty()) {
+    // No parameters at all: nothing follows the program on its command line.
+    std::wstring line = record.command_line;
+    while (!line.empty() && line.back() == L' ') line.pop_back();
+    EXPECT_TRUE(line == exe || line == L"\"" + exe + L"\"") << Narrow(record.command_line);
+  }
+  EXPECT_EQ(lstrcmpiW(record.working_directory.c_str(), Path(L"app folder").c_str()), 0)
+      << Narrow(record.working_directory);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, LaunchTest,
+    ::testing::Values(
+        LaunchCase{"no arguments", {}},
+        LaunchCase{"plain arguments", {L"--rom", L"C:\\roms\\game.rom"}},
+        LaunchCase{"blank, empty and trailing backslash",
+                   {L"C:\\My Roms\\", L"", L"two  blanks"}},
+        LaunchCase{"quotes and backslashes", {L"say \"hi\"", L"a\\\\\"b", L"\\\\server\\share\\"}},
+        LaunchCase{"tab and non-ASCII", {L"a\tb", L"Jo\u00e3o \u00c1rea"}}));
+
+TEST_F(InstallerWindowTest, NoLaunchWhenThePathIsEmpty) {
+  const std::wstring exe = InstallStandIn();
+  g_quiet = true;
+  g_launchArgs = L"--ignored";
+  Post(CompletionMessage, 1, L"Lanternbrook instalado e verificado com sucesso.");
+  ASSERT_TRUE(PumpUntil([&] { return Gone(); }, 10000));
+  EXPECT_FALSE(WaitForRecord(3000)) << "something was started";
+}
+
+TEST_F(InstallerWindowTest, ApplicationStartsOnlyAfterTheSuccessBoxIsDismissed) {
+  const std::wstring exe = InstallStandIn();
+  g_launchPath = exe;
+  const std::wstring record = RecordPath();
+  lbtest::BoxWatcher watcher(window_, [&] {
+    Sleep(1500);  // time enough for a premature start to show up
+    return !lbtest::PathExists(record);
+  });
+  Post(CompletionMessage, 1, L"Lanternbrook instalado e verificado com sucesso.");
+  ASSERT_TRUE(PumpUntil([&] { return Gone(); }, 15000));
+  ASSERT_EQ(watcher.count(), 1u);
+  EXPECT_TRUE(watcher.boxes()[0].condition_held) << "started while the box was open";
+  EXPECT_TRUE(WaitForRecord(30000)) << "not started after the box";
+}
+
+TEST_F(InstallerWindowTest, FailureNeverLaunches) {
+  const std::wstring exe = InstallStandIn();
+  g_quiet = true;
+  g_launchPath = exe;
+  Post(CompletionMessage, 0, L"Falha ao instalar o atualizador do Lanternbrook.");
+  ASSERT_TRUE(PumpUntil([&] { return Gone(); }, 10000));
+  EXPECT_FALSE(WaitForRecord(3000));
+}
+
+}  // namespace
