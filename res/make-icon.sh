@@ -12,7 +12,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 output=${1:-$here/lanternbrook.ico}
 
 if ! command -v convert >/dev/null 2>&1; then
-  apt-get install -y imagemagick >/dev/null
+  apt-get update -qq && apt-get install -y -qq imagemagick >/dev/null
 fi
 
 work=$(mktemp -d)
