@@ -1,0 +1,202 @@
+// ParseUrl and HttpGet against real HTTPS servers on loopback: what goes on
+// the wire (path, Range, User-Agent) and what comes back, unjudged.
+#include "transfer/http_request.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/transfer/transfer_fixture.h"
+
+namespace {
+
+using lbtest::FaultRule;
+using lbtest::FaultServer;
+using lbtest::Narrow;
+
+// --- ParseUrl ------------------------------------------------------------------
+
+struct ParseCase {
+  const char* name;
+  std::wstring url;
+  std::wstring host;
+  std::wstring path;
+  std::uint16_t port;
+  bool secure;
+};
+void PrintTo(const ParseCase& c, std::ostream* out) { *out << c.name; }
+
+class ParseUrlTable : public ::testing::TestWithParam<ParseCase> {};
+
+TEST_P(ParseUrlTable, SplitsTheUrl) {
+  const ParseCase& c = GetParam();
+  const ParsedUrl parsed = ParseUrl(c.url);
+  EXPECT_EQ(Narrow(parsed.host), Narrow(c.host));
+  EXPECT_EQ(Narrow(parsed.path), Narrow(c.path));
+  EXPECT_EQ(parsed.port, c.port);
+  EXPECT_EQ(parsed.secure, c.secure);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Urls, ParseUrlTable,
+    ::testing::Values(
+        ParseCase{"ExplicitPort", L"https://localhost:47999/a/b.bin", L"localhost", L"/a/b.bin",
+                  47999, true},
+        ParseCase{"DefaultHttpsPort", L"https://updates.example.org/m.json",
+                  L"updates.example.org", L"/m.json", 443, true},
+        ParseCase{"PlainHttpIsNotSecure", L"http://example.org/x", L"example.org", L"/x", 80,
+                  false},
+        ParseCase{"QueryAndFragmentFollowThePath", L"https://h/p/f.bin?build=7&a=%20b#part",
+                  L"h", L"/p/f.bin?build=7&a=%20b#part", 443, true},
+        ParseCase{"NoPath", L"https://h:8443", L"h", L"", 8443, true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+class ParseUrlRejects : public ::testing::TestWithParam<std::wstring> {};
+
+TEST_P(ParseUrlRejects, WithTheUpdateUrlMessage) {
+  EXPECT_EQ(lbtest::ErrorText([] { ParseUrl(GetParam()); }), "URL de atualizacao invalida.");
+}
+
+INSTANTIATE_TEST_SUITE_P(Urls, ParseUrlRejects,
+                         ::testing::Values(L"", L"not a url", L"localhost/a.bin",
+                                           L"ftp:/missing-slashes"));
+
+// --- HttpGet -------------------------------------------------------------------
+
+struct GetCase {
+  const char* name;
+  std::string path;          // request path on the test server
+  std::uint64_t range_start;
+  bool with_range;
+  FaultRule rule;            // server behaviour for the path
+  std::uint32_t status;      // status HttpGet must return
+  std::size_t body_from;     // expected body: the file from this offset ...
+  bool empty_body = false;   // ... or nothing
+  std::string logged_range;  // Range header the server must see
+  std::size_t requests = 1;  // requests the server must see
+};
+void PrintTo(const GetCase& c, std::ostream* out) { *out << c.name; }
+
+constexpr std::size_t kFileSize = 2 * 1048576 + 321;
+
+class HttpGetTable : public ::testing::TestWithParam<GetCase> {
+ protected:
+  void SetUp() override {
+    content_ = lbtest::RandomBytes(kFileSize, 41);
+    server_.PutFile("files/a.bin", content_);
+    server_.PutFile("other.bin", "other content");
+    session_ = lbtest::OpenRunSession();
+  }
+
+  FaultServer server_;
+  WinHttpHandle session_;
+  std::string content_;
+};
+
+TEST_P(HttpGetTable, SendsTheRequestAndReturnsTheStatusUnjudged) {
+  const GetCase& c = GetParam();
+  const std::string plain = c.path.substr(0, c.path.find('?'));
+  server_.SetRule(plain, c.rule);
+
+  HttpResponse response = HttpGet(session_.get(), server_.Url(c.path), c.range_start, c.with_range);
+
+  EXPECT_EQ(response.status, c.status);
+  ASSERT_TRUE(response.connection);
+  ASSERT_TRUE(response.request);
+  const std::string body = lbtest::ReadWholeBody(response.request.get());
+  if (c.empty_body) {
+    EXPECT_EQ(body.size(), 0u);
+  } else {
+    EXPECT_TRUE(body == content_.substr(c.body_from))
+        << "body of " << body.size() << " bytes is not the file from " << c.body_from;
+  }
+
+  const std::vector<lbtest::ServerRequest> requests = server_.Requests();
+  ASSERT_EQ(requests.size(), c.requests);
+  EXPECT_EQ(requests.front().path, c.path);
+  EXPECT_EQ(requests.front().range, c.logged_range);
+  for (const auto& request : requests) EXPECT_EQ(request.user_agent, lbtest::kRunUserAgent);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Requests, HttpGetTable,
+    ::testing::Values(
+        GetCase{"PlainGetHasNoRangeHeader", "/files/a.bin", 0, false, {}, 200, 0},
+        GetCase{"RangeStartIsIgnoredWithoutTheFlag", "/files/a.bin", 5000, false, {}, 200, 0},
+        GetCase{"QueryIsSentAsPartOfThePath", "/files/a.bin?build=7&x=%41", 0, false, {}, 200, 0},
+        GetCase{"RangeFromOneMebibyte", "/files/a.bin", 1048576, true, {}, 206, 1048576, false,
+                "bytes=1048576-"},
+        GetCase{"RangeFromZeroWhenAsked", "/files/a.bin", 0, true, {}, 206, 0, false, "bytes=0-"},
+        GetCase{"IgnoredRangeComesBackAs200", "/files/a.bin", 777, true, {.ignore_range = true},
+                200, 0, false, "bytes=777-"},
+        GetCase{"PartialContentWithoutRangeIsReturned", "/files/a.bin", 0, false,
+                {.status = 206}, 206, 0},
+        GetCase{"NotFound", "/files/a.bin", 0, false, {.status = 404, .body = ""}, 404, 0, true},
+        GetCase{"RangeNotSatisfiable", "/files/a.bin", kFileSize, true, {}, 416, 0, true,
+                "bytes=" + std::to_string(kFileSize) + "-"},
+        GetCase{"ServerError", "/files/a.bin", 0, false, {.status = 500, .body = ""}, 500, 0,
+                true},
+        GetCase{"ChunkedBody", "/files/a.bin", 0, false, {.chunked = true}, 200, 0},
+        GetCase{"RedirectIsFollowedBySession", "/moved.bin", 0, false,
+                {.redirect = "/files/a.bin"}, 200, 0, false, "", 2}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// The scheme's default port: a server on 443 answers "https://localhost/...".
+TEST(HttpGetPorts, UrlWithoutPortUsesTheHttpsDefault) {
+  FaultServer server({.port = 443});
+  server.PutFile("d.bin", "default port");
+  WinHttpHandle session = lbtest::OpenRunSession();
+
+  HttpResponse response = HttpGet(session.get(), L"https://localhost/d.bin", 0, false);
+
+  EXPECT_EQ(response.status, 200u);
+  EXPECT_EQ(lbtest::ReadWholeBody(response.request.get()), "default port");
+  ASSERT_EQ(server.Requests().size(), 1u);
+}
+
+// --- failures --------------------------------------------------------------------
+
+struct FailureCase {
+  const char* name;
+  std::string certificate;  // of the server; empty: nothing listens
+  std::string message;
+};
+void PrintTo(const FailureCase& c, std::ostream* out) { *out << c.name; }
+
+class HttpGetFailure : public ::testing::TestWithParam<FailureCase> {};
+
+TEST_P(HttpGetFailure, RaisesTheNetworkMessageAndNothingReachesTheServer) {
+  const FailureCase& c = GetParam();
+  WinHttpHandle session = lbtest::OpenRunSession();
+  std::unique_ptr<FaultServer> server;
+  std::wstring url;
+  if (c.certificate.empty()) {
+    url = L"https://localhost:" + std::to_wstring(lbtest::ClosedPort()) + L"/a.bin";
+  } else {
+    server = std::make_unique<FaultServer>(lbtest::ServerOptions{.certificate = c.certificate});
+    server->PutFile("a.bin", "secret");
+    url = server->Url("/a.bin");
+  }
+
+  EXPECT_EQ(lbtest::ErrorText([&] { HttpGet(session.get(), url, 0, false); }), c.message);
+  if (server) EXPECT_TRUE(server->Requests().empty()) << "no request may pass an untrusted TLS";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Network, HttpGetFailure,
+    ::testing::Values(
+        FailureCase{"RefusedConnection", "", "Falha de rede ao receber a atualizacao."},
+        FailureCase{"SelfSignedCertificate", "selfsigned", "Falha de rede ao receber a atualizacao."},
+        FailureCase{"CertificateForAnotherHost", "otherhost",
+                    "Falha de rede ao receber a atualizacao."},
+        FailureCase{"ExpiredCertificate", "expired", "Falha de rede ao receber a atualizacao."}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(HttpGetFailures, MalformedUrlFailsBeforeAnyConnection) {
+  WinHttpHandle session = lbtest::OpenRunSession();
+  EXPECT_EQ(lbtest::ErrorText([&] { HttpGet(session.get(), L"localhost:47520/x", 0, true); }),
+            "URL de atualizacao invalida.");
+}
+
+}  // namespace

@@ -1,0 +1,150 @@
+// The two rules that admit manifest input: which paths may be written under
+// the application folder, and which addresses may be fetched.
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <string>
+
+#include "tests/transfer/transfer_fixture.h"
+#include "transfer/file_url.h"
+#include "transfer/manifest_path.h"
+#include "transfer/update_origin.h"
+
+namespace {
+
+using lbtest::ErrorText;
+using lbtest::Narrow;
+
+constexpr char kUnsafePath[] = "Caminho inseguro no manifesto.";
+constexpr char kUnsafeUrl[] = "URL de arquivo insegura no manifesto.";
+constexpr char kBadUtf8[] = "Texto UTF-8 invalido no manifesto.";
+
+// A test name from the case's text, made unique by its index.
+std::string CaseName(const char* text, std::size_t index) {
+  std::string name = "Case" + std::to_string(index) + "_";
+  for (const char* p = text; *p; ++p) {
+    const unsigned char c = static_cast<unsigned char>(*p);
+    name += std::isalnum(c) ? static_cast<char>(c) : '_';
+  }
+  return name;
+}
+
+// --- paths that are accepted, and what they become ------------------------------
+
+struct AcceptedPath {
+  const char* name;
+  std::string path;    // UTF-8, as in the manifest
+  std::wstring normal;
+};
+void PrintTo(const AcceptedPath& c, std::ostream* out) { *out << c.name; }
+
+class PathAccepted : public ::testing::TestWithParam<AcceptedPath> {};
+
+TEST_P(PathAccepted, NormalizesToARelativeBackslashPath) {
+  EXPECT_EQ(Narrow(NormalizeManifestPath(GetParam().path)), Narrow(GetParam().normal));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rule, PathAccepted,
+    ::testing::Values(
+        AcceptedPath{"DotNameDropped", "a/./b", L"a\\b"},
+        AcceptedPath{"DoubleSeparatorCollapsed", "a//b", L"a\\b"},
+        AcceptedPath{"ParentOfASiblingCancels", "x/../y", L"y"},
+        AcceptedPath{"TwoLevelsClimbedInside", "a/b/../../c", L"c"},
+        AcceptedPath{"LeadingDotDropped", "./a", L"a"},
+        AcceptedPath{"NameWithTwoDots", "a..b", L"a..b"},
+        AcceptedPath{"ColonAfterSecondCharacter", "ab:c", L"ab:c"},
+        AcceptedPath{"DriveLikeNameInsideAFolder", "x/C:y", L"x\\C:y"},
+        AcceptedPath{"MixedSeparators", "data\\maps/a.bin", L"data\\maps\\a.bin"},
+        AcceptedPath{"NestedFile", "data/maps/deep/a.bin", L"data\\maps\\deep\\a.bin"},
+        AcceptedPath{"StagingNameDeeperDown", "x/.install-staging/a", L"x\\.install-staging\\a"},
+        AcceptedPath{"LongerThanTheStagingName", ".install-staging2/a", L".install-staging2\\a"},
+        AcceptedPath{"StagingNameWithSuffix", ".install-staging.bak", L".install-staging.bak"},
+        AcceptedPath{"NonAscii", "dados/\xC3\xA7\xC3\xA3o.bin", L"dados\\\u00E7\u00E3o.bin"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// --- paths that are refused ----------------------------------------------------
+
+class PathRejected : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(PathRejected, WithTheUnsafePathMessage) {
+  EXPECT_EQ(ErrorText([] { NormalizeManifestPath(GetParam()); }), kUnsafePath);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Climbing, PathRejected,
+    ::testing::Values("../y", "a/../../y", "..", "a/../..", "../", "x/../../y/z"),
+    [](const auto& info) { return CaseName(info.param, info.index); });
+INSTANTIATE_TEST_SUITE_P(
+    Rooted, PathRejected,
+    ::testing::Values("/y", "\\y", "C:y", "C:/y", "c:\\y", "C:", "\\\\server\\share\\y",
+                      "//server/share/y", "./C:y", "x/../C:y", "\\\\?\\C:\\y", "//./device",
+                      "\\??\\C:\\y", "", "///y"),
+    [](const auto& info) { return CaseName(info.param, info.index); });
+// The staging folder is removed after a successful run, so nothing listed may
+// live in it, however Windows spells its name.
+INSTANTIATE_TEST_SUITE_P(
+    StagingFolder, PathRejected,
+    ::testing::Values(".install-staging/a.bin", ".install-staging", ".INSTALL-STAGING/a.bin",
+                      ".Install-Staging\\a.bin", ".install-staging./a.bin",
+                      ".install-staging  /a.bin", ".install-staging . ./a.bin",
+                      "./.install-staging/a.bin", "x/../.install-staging/a.bin",
+                      ".install-staging//x/y.part"),
+    [](const auto& info) { return CaseName(info.param, info.index); });
+
+TEST(PathRule, InvalidUtf8KeepsTheConversionMessage) {
+  EXPECT_EQ(ErrorText([] { NormalizeManifestPath("data/\xC3("); }), kBadUtf8);
+}
+
+TEST(PathRule, WideFormAppliesTheSameRule) {
+  EXPECT_EQ(Narrow(NormalizeManifestWidePath(L"a/./b//c")), "a\\b\\c");
+  EXPECT_EQ(ErrorText([] { NormalizeManifestWidePath(L".INSTALL-staging. /x"); }), kUnsafePath);
+}
+
+// --- file addresses ---------------------------------------------------------------
+
+struct UrlCase {
+  const char* name;
+  std::string url;
+  std::wstring resolved;  // empty: refused
+};
+void PrintTo(const UrlCase& c, std::ostream* out) { *out << c.name; }
+
+class FileUrlRule : public ::testing::TestWithParam<UrlCase> {};
+
+TEST_P(FileUrlRule, ResolvesOrRefuses) {
+  const UrlCase& c = GetParam();
+  if (c.resolved.empty()) {
+    EXPECT_EQ(ErrorText([&] { ResolveFileUrl(c.url); }), kUnsafeUrl);
+  } else {
+    EXPECT_EQ(Narrow(ResolveFileUrl(c.url)), Narrow(c.resolved));
+  }
+}
+
+const std::wstring kOrigin = UpdateServerOrigin;
+
+INSTANTIATE_TEST_SUITE_P(
+    Rule, FileUrlRule,
+    ::testing::Values(
+        UrlCase{"AbsoluteHttpsAsWritten", "https://cdn.example.org/a.bin",
+                L"https://cdn.example.org/a.bin"},
+        UrlCase{"AbsoluteHttpsWithPortAndQuery", "https://localhost:9/x?y=1",
+                L"https://localhost:9/x?y=1"},
+        UrlCase{"RootedPathOnTheUpdateServer", "/files/a.bin", kOrigin + L"/files/a.bin"},
+        UrlCase{"DoubleSlashStaysAPathOnTheUpdateServer", "//other.example/x",
+                kOrigin + L"//other.example/x"},
+        UrlCase{"PlainHttp", "http://cdn.example.org/a.bin", L""},
+        UrlCase{"UpperCaseScheme", "HTTPS://cdn.example.org/a.bin", L""},
+        UrlCase{"MixedCaseScheme", "Https://cdn.example.org/a.bin", L""},
+        UrlCase{"RelativeWithoutSlash", "files/a.bin", L""},
+        UrlCase{"LeadingBlank", " https://cdn.example.org/a.bin", L""},
+        UrlCase{"SchemeWithOneSlash", "https:/cdn.example.org/a.bin", L""},
+        UrlCase{"OtherScheme", "ftp://cdn.example.org/a.bin", L""},
+        UrlCase{"Empty", "", L""}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(FileUrl, InvalidUtf8KeepsTheConversionMessage) {
+  EXPECT_EQ(ErrorText([] { ResolveFileUrl("/files/\xFF.bin"); }), kBadUtf8);
+}
+
+}  // namespace

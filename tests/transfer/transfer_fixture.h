@@ -1,0 +1,71 @@
+#pragma once
+// What the transfer and manifest-download tests share: a WinHTTP session
+// opened the way the run opens it, body reading, and error capture.
+#include <windows.h>
+#include <objbase.h>  // CoTaskMemFree, named by common/win_handles.h
+
+#include <gtest/gtest.h>
+
+#include <exception>
+#include <string>
+
+#include "common/win_handles.h"
+#include "tests/support/test_servers.h"
+#include "tests/support/test_support.h"
+
+namespace lbtest {
+
+inline constexpr char kRunUserAgent[] = "Lanternbrook-Instalador/1.0";
+
+// User agent, proxy mode and time-outs of the installation run.
+inline WinHttpHandle OpenRunSession() {
+  WinHttpHandle session(WinHttpOpen(L"Lanternbrook-Instalador/1.0",
+                                    WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, WINHTTP_NO_PROXY_NAME,
+                                    WINHTTP_NO_PROXY_BYPASS, 0));
+  EXPECT_TRUE(session) << "WinHttpOpen failed: " << GetLastError();
+  if (session) WinHttpSetTimeouts(session.get(), 10000, 30000, 30000, 120000);
+  return session;
+}
+
+// Drains a response body; fails the test on a read error.
+inline std::string ReadWholeBody(HINTERNET request) {
+  std::string body;
+  for (;;) {
+    DWORD available = 0;
+    if (!WinHttpQueryDataAvailable(request, &available)) {
+      ADD_FAILURE() << "WinHttpQueryDataAvailable failed: " << GetLastError();
+      return body;
+    }
+    if (available == 0) return body;
+    const std::size_t before = body.size();
+    body.resize(before + available);
+    DWORD read = 0;
+    if (!WinHttpReadData(request, body.data() + before, available, &read)) {
+      ADD_FAILURE() << "WinHttpReadData failed: " << GetLastError();
+      body.resize(before);
+      return body;
+    }
+    body.resize(before + read);
+  }
+}
+
+// The text of the std::exception that `action` throws; empty when none.
+template <typename Action>
+std::string ErrorText(Action&& action) {
+  try {
+    action();
+  } catch (const std::exception& error) {
+    return error.what();
+  }
+  return {};
+}
+
+// A port on which nothing listens: one a server just gave up.
+inline std::uint16_t ClosedPort() {
+  FaultServer server;
+  const std::uint16_t port = server.Port();
+  server.Stop();
+  return port;
+}
+
+}  // namespace lbtest
