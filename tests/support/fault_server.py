@@ -14,7 +14,8 @@ again whenever it changes. Every request is logged to --log as JSON lines:
 without its "end" knows the request is still being answered.
 
 Rule keys (all optional):
-  status          answer this status with the file (or "body") as the body
+  status          answer this status with the file (or "body", or an endless
+                  body) as the body
   body            body text to send instead of the file (with "status")
   content         serve this other file (path relative to the root)
   ignore_range    send 200 and the whole file even when Range is asked
@@ -212,7 +213,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
         size = os.path.getsize(path) if path else 0
 
         if "status" in rule:
-            if "body" in rule:
+            if rule.get("endless"):
+                body = EndlessBody(int(rule.get("endless_limit", 4 << 30)))
+            elif "body" in rule:
                 body = BytesBody(rule["body"].encode("utf-8"))
             elif path:
                 body = FileBody(path, 0, size)

@@ -1,0 +1,140 @@
+// DownloadManifest against a real HTTPS server on the update origin's port:
+// the status rule, the size limit on announced counts, broken bodies, and the
+// request that goes out.
+#include "manifest/manifest_download.h"
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+
+#include "tests/transfer/transfer_fixture.h"
+#include "transfer/update_origin.h"
+
+namespace {
+
+using lbtest::FaultRule;
+using lbtest::FaultServer;
+
+constexpr char kManifestPath[] = "/updates/manifest.json";
+constexpr std::size_t kLimit = 2097152;
+
+struct DownloadCase {
+  const char* name;
+  std::size_t body_size;           // bytes of the manifest file on the server
+  FaultRule rule;                  // server behaviour for the manifest
+  std::string error;               // expected message; empty: success, body returned whole
+  std::string other_error = "";    // a second acceptable message (a break may hit either call)
+  std::optional<std::uint64_t> sent_below;  // the server must have sent fewer body bytes
+};
+
+void PrintTo(const DownloadCase& c, std::ostream* out) { *out << c.name; }
+
+class ManifestDownload : public ::testing::TestWithParam<DownloadCase> {
+ protected:
+  void SetUp() override { session_ = lbtest::OpenRunSession(); }
+
+  FaultServer server_{{.port = lbtest::UpdateOriginPort()}};
+  WinHttpHandle session_;
+};
+
+TEST(ManifestAddress, IsTheUpdateOriginFollowedByTheManifestPath) {
+  EXPECT_EQ(lbtest::Narrow(ManifestUrl()),
+            lbtest::Narrow(UpdateServerOrigin) + "/updates/manifest.json");
+}
+
+TEST_P(ManifestDownload, AcceptsOnlyAWholeBoundedBodyWithStatus200) {
+  const DownloadCase& c = GetParam();
+  const std::string manifest = lbtest::RandomBytes(c.body_size, 7);
+  server_.PutFile("updates/manifest.json", manifest);
+  server_.SetRule(kManifestPath, c.rule);
+
+  std::string body;
+  const std::string error =
+      lbtest::ErrorText([&] { body = DownloadManifest(session_.get()); });
+
+  if (c.error.empty()) {
+    EXPECT_EQ(error, "");
+    EXPECT_EQ(body.size(), manifest.size());
+    EXPECT_TRUE(body == manifest) << "the body must come back byte for byte";
+  } else if (c.other_error.empty()) {
+    EXPECT_EQ(error, c.error);
+  } else {
+    EXPECT_TRUE(error == c.error || error == c.other_error) << error;
+  }
+
+  const auto requests = server_.Requests();
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0].path, kManifestPath);
+  EXPECT_EQ(requests[0].range, "") << "the manifest is never asked for in parts";
+  EXPECT_EQ(requests[0].user_agent, lbtest::kRunUserAgent);
+  if (c.sent_below) EXPECT_LT(requests[0].bytes, *c.sent_below);
+}
+
+// Refused statuses carry a 64 MiB body: had it been read, far more than the
+// socket buffers would have left the server.
+constexpr std::uint64_t kBigBody = 64ull << 20;
+FaultRule Refused(int status) {
+  return {.status = status, .endless = true, .endless_limit = kBigBody};
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Statuses, ManifestDownload,
+    ::testing::Values(
+        DownloadCase{"EmptyBody", 0, {}, ""},
+        DownloadCase{"SmallBody", 5000, {}, ""},
+        DownloadCase{"NotFoundIsRefusedUnread", 0, Refused(404), "O servidor recusou o manifesto.",
+                     "", kBigBody / 4},
+        DownloadCase{"ServerErrorIsRefusedUnread", 0, Refused(500),
+                     "O servidor recusou o manifesto.", "", kBigBody / 4},
+        DownloadCase{"PartialContentIsRefusedUnread", 0, Refused(206),
+                     "O servidor recusou o manifesto.", "", kBigBody / 4},
+        DownloadCase{"NotModifiedIsRefused", 100, {.status = 304, .body = ""},
+                     "O servidor recusou o manifesto."}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+INSTANTIATE_TEST_SUITE_P(
+    SizeLimit, ManifestDownload,
+    ::testing::Values(
+        DownloadCase{"ExactlyTheLimit", kLimit, {}, ""},
+        DownloadCase{"OneByteOverTheLimit", kLimit + 1, {},
+                     "Manifesto maior que o limite de seguranca."},
+        DownloadCase{"ExactlyTheLimitChunked", kLimit, {.chunked = true, .chunk_size = 10000}, ""},
+        DownloadCase{"OneByteOverTheLimitChunked", kLimit + 1,
+                     {.chunked = true, .chunk_size = 10000},
+                     "Manifesto maior que o limite de seguranca."},
+        DownloadCase{"EndlessBodyStopsAtTheLimit", 0,
+                     {.endless = true, .endless_limit = kBigBody},
+                     "Manifesto maior que o limite de seguranca.", "", kBigBody / 4}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+INSTANTIATE_TEST_SUITE_P(
+    BrokenBodies, ManifestDownload,
+    ::testing::Values(
+        DownloadCase{"ConnectionResetMidBody", 1000000, {.drop_after = 300000},
+                     "Falha ao ler o manifesto.", "Falha ao baixar o manifesto."},
+        DownloadCase{"ChunkedConnectionResetMidBody", 1000000,
+                     {.chunked = true, .drop_after = 300000}, "Falha ao ler o manifesto.",
+                     "Falha ao baixar o manifesto."}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(ManifestBody, ByteOrderMarkIsReturnedUnchanged) {
+  FaultServer server({.port = lbtest::UpdateOriginPort()});
+  const std::string manifest = "\xEF\xBB\xBF{\"version\": \"1.0\"}";
+  server.PutFile("updates/manifest.json", manifest);
+  WinHttpHandle session = lbtest::OpenRunSession();
+
+  EXPECT_EQ(DownloadManifest(session.get()), manifest);
+}
+
+TEST(ManifestBody, RefusedConnectionRaisesTheNetworkMessage) {
+  // A server that takes the port once other tests are done with it and then
+  // goes away leaves nothing listening there.
+  WinHttpHandle session = lbtest::OpenRunSession();
+  FaultServer server({.port = lbtest::UpdateOriginPort()});
+  server.Stop();
+  EXPECT_EQ(lbtest::ErrorText([&] { DownloadManifest(session.get()); }),
+            "Falha de rede ao receber a atualizacao.");
+}
+
+}  // namespace
