@@ -3,6 +3,7 @@
 // File handles are invalid at INVALID_HANDLE_VALUE; every other kind at null.
 #include <windows.h>
 #include <bcrypt.h>
+#include <objbase.h>
 #include <winhttp.h>
 
 #include "common/unique_handle.h"

@@ -1,5 +1,7 @@
 #include "tests/support/test_support.h"
 
+#include "tests/support/installer_run.h"
+
 #include <atomic>
 #include <cstdio>
 #include <filesystem>
@@ -112,7 +114,21 @@ std::string ShellQuote(const std::string& text) {
 }
 
 int RunUnix(const std::string& command) {
-  std::wstring line = L"/bin/sh -c " + Widen(ShellQuote(command));
+  // Wine starts a Unix program without waiting for it and without its exit
+  // code, and splits the command line by the Windows rules. So the command
+  // runs in a shell that records its status in a file when it ends, and
+  // that file is awaited here.
+  static std::atomic<int> counter{0};
+  const std::wstring folder = TestRunDir() + L"\\unix-status";
+  CreateDirectoryW(folder.c_str(), nullptr);
+  const std::wstring marker = folder + L"\\" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                              std::to_wstring(counter++);
+  DeleteFileW(marker.c_str());
+  const std::string unix_marker = WindowsToUnixPath(marker);
+  const std::string script = "{ " + command + "\n} ; echo $? > " + ShellQuote(unix_marker + ".tmp") +
+                             " && mv " + ShellQuote(unix_marker + ".tmp") + " " +
+                             ShellQuote(unix_marker);
+  std::wstring line = L"/bin/sh -c " + QuoteArgumentForTest(Widen(script));
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process{};
@@ -121,12 +137,23 @@ int RunUnix(const std::string& command) {
     ADD_FAILURE() << "cannot start /bin/sh for: " << command;
     return -1;
   }
-  WaitForSingleObject(process.hProcess, INFINITE);
-  DWORD code = 0;
-  GetExitCodeProcess(process.hProcess, &code);
   CloseHandle(process.hThread);
   CloseHandle(process.hProcess);
-  return static_cast<int>(code);
+  for (DWORD waited = 0; !PathExists(marker); waited += 5) {
+    if (waited > 30 * 60 * 1000) {
+      ADD_FAILURE() << "the command never ended: " << command;
+      return -1;
+    }
+    Sleep(5);
+  }
+  std::string status;
+  for (int attempt = 0; attempt < 100 && status.empty(); ++attempt) {
+    std::ifstream in(std::filesystem::path(marker), std::ios::binary);
+    std::getline(in, status);
+    if (status.empty()) Sleep(5);
+  }
+  DeleteFileW(marker.c_str());
+  return std::atoi(status.c_str());
 }
 
 std::string RunUnixOutput(const std::string& command) {

@@ -1,0 +1,459 @@
+// The real LanternbrookInstaller.exe, run as a user or an updater runs it,
+// under Xvfb against nginx and the fault server on the update origin's port.
+// Each scenario checks the application folder, the staging folder,
+// version.json, the shortcut, the stand-in application's launch record and
+// the server's request log.
+#include <windows.h>
+#include <shlobj.h>
+
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tests/support/installer_run.h"
+#include "tests/support/test_servers.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+using lbtest::Narrow;
+using lbtest::Widen;
+
+const wchar_t kSuccessText[] = L"Lanternbrook instalado e verificado com sucesso.";
+const wchar_t kCloseWarning[] =
+    L"A instalacao ainda esta em andamento. Feche somente se desejar interromper o download; ele "
+    L"sera retomado depois.";
+const char kReleasePrefix[] = "/release/";
+
+std::wstring DesktopFolder() {
+  PWSTR path = nullptr;
+  EXPECT_EQ(SHGetKnownFolderPath(FOLDERID_Desktop, KF_FLAG_CREATE, nullptr, &path), S_OK);
+  std::wstring result = path ? path : L"";
+  CoTaskMemFree(path);
+  return result;
+}
+
+std::wstring ShortcutPath() { return DesktopFolder() + L"\\Lanternbrook.lnk"; }
+
+// The stand-in application's record of its start (see stand_in_emulator.cpp).
+struct LaunchRecord {
+  bool present = false;
+  std::vector<std::wstring> args;  // argv[1..]
+  std::wstring working_directory;
+};
+
+std::wstring Unescape(const std::wstring& value) {
+  std::wstring out;
+  for (size_t i = 0; i < value.size(); ++i) {
+    if (value[i] == L'\\' && i + 1 < value.size()) {
+      wchar_t next = value[++i];
+      out += next == L'n' ? L'\n' : next == L'r' ? L'\r' : next;
+    } else {
+      out += value[i];
+    }
+  }
+  return out;
+}
+
+LaunchRecord ReadLaunchRecord(const std::wstring& record_path) {
+  LaunchRecord record;
+  if (!lbtest::PathExists(record_path)) return record;
+  record.present = true;
+  std::wstring text = Widen(lbtest::ReadFileBytes(record_path));
+  bool first_arg = true;
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find(L'\n', start);
+    if (end == std::wstring::npos) end = text.size();
+    std::wstring line = text.substr(start, end - start);
+    start = end + 1;
+    if (line.rfind(L"arg:", 0) == 0) {
+      if (!first_arg) record.args.push_back(Unescape(line.substr(4)));
+      first_arg = false;
+    } else if (line.rfind(L"working_directory:", 0) == 0) {
+      record.working_directory = Unescape(line.substr(18));
+    }
+  }
+  return record;
+}
+
+// How a scenario bends the run.
+enum class Twist {
+  kNone,
+  kSecondRunIntact,   // a first run installs; the checked run finds everything intact
+  kKillThenResume,    // a first run is killed mid-download; the checked run resumes
+  kFailInTheMiddle,   // the second file of the list is refused by the server
+  kCloseDuringRun,    // WM_CLOSE while a download stalls: warning, run goes on
+  kWaitForLiveApp,    // --wait-pid of a stand-in that exits after a few seconds
+};
+
+struct Scenario {
+  const char* name;
+  Twist twist;
+  bool fault_server;               // else nginx
+  bool default_folder;             // no --app-dir: Desktop\Lanternbrook
+  std::vector<std::wstring> args;  // "{app}" is replaced by the test's app_dir
+  std::wstring executable;         // relative path of the launched program in the release
+  bool success;
+  bool shortcut;
+  bool launch;
+  bool quiet;
+  std::vector<std::wstring> launch_args;
+};
+
+std::ostream& operator<<(std::ostream& out, const Scenario& s) { return out << s.name; }
+
+const std::vector<std::wstring> kAwkwardArgs = {
+    L"plain", L"with blank", L"quo\"te", L"trailing\\", L"dir with blank\\", L"", L"a\\\\\"b"};
+
+const Scenario kScenarios[] = {
+    {"FreshInstallWithoutArguments", Twist::kNone, false, true, {}, L"LanternbrookEmulator.exe",
+     true, true, true, false, {}},
+    {"SecondRunFindsEverythingIntact", Twist::kSecondRunIntact, false, false,
+     {L"--app-dir", L"{app}", L"--quiet", L"--no-shortcut"}, L"LanternbrookEmulator.exe", true,
+     false, true, true, {}},
+    {"KilledMidDownloadThenResumed", Twist::kKillThenResume, true, false,
+     {L"--app-dir", L"{app}", L"--quiet", L"--no-shortcut", L"--no-launch"},
+     L"LanternbrookEmulator.exe", true, false, false, true, {}},
+    {"FailureInTheMiddleOfTheList", Twist::kFailInTheMiddle, true, false,
+     {L"--app-dir", L"{app}"}, L"LanternbrookEmulator.exe", false, false, false, false, {}},
+    {"OptionsAndAwkwardLaunchArguments", Twist::kNone, false, false,
+     {L"--app-dir", L"{app}", L"--app-executable", L"bin\\LanternbrookEmulator.exe", L"--quiet",
+      L"--no-shortcut", L"--launch-arg", kAwkwardArgs[0], L"--launch-arg", kAwkwardArgs[1],
+      L"--launch-arg", kAwkwardArgs[2], L"--launch-arg", kAwkwardArgs[3], L"--launch-arg",
+      kAwkwardArgs[4], L"--launch-arg", kAwkwardArgs[5], L"--launch-arg", kAwkwardArgs[6]},
+     L"bin\\LanternbrookEmulator.exe", true, false, true, true, kAwkwardArgs},
+    {"NoLaunchQuiet", Twist::kNone, false, false,
+     {L"--app-dir", L"{app}", L"--no-launch", L"--quiet", L"--no-shortcut"},
+     L"LanternbrookEmulator.exe", true, false, false, true, {}},
+    {"CloseDuringRunIsRefused", Twist::kCloseDuringRun, true, false,
+     {L"--app-dir", L"{app}", L"--no-shortcut"}, L"LanternbrookEmulator.exe", true, false, true,
+     false, {}},
+    {"WaitsForTheRunningApplication", Twist::kWaitForLiveApp, false, false,
+     {L"--app-dir", L"{app}", L"--quiet", L"--no-shortcut", L"--no-launch"},
+     L"LanternbrookEmulator.exe", true, false, false, true, {}},
+};
+
+class InstallerEndToEnd : public lbtest::TempDirTest,
+                          public ::testing::WithParamInterface<Scenario> {
+ protected:
+  void SetUp() override {
+    TempDirTest::SetUp();
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    CleanDesktop();
+    const Scenario& s = GetParam();
+    app_dir_ = s.default_folder ? DesktopFolder() + L"\\Lanternbrook" : Path(L"app");
+    lbtest::ServerOptions options;
+    options.port = lbtest::UpdateOriginPort();
+    if (s.fault_server) {
+      fault_ = std::make_unique<lbtest::FaultServer>(options);
+      server_ = fault_.get();
+    } else {
+      nginx_ = std::make_unique<lbtest::NginxServer>(options);
+      server_ = nginx_.get();
+    }
+    std::wstring stand_ins = lbtest::BuildDir() + L"\\stand-ins\\";
+    std::string emulator = lbtest::ReadFileBytes(stand_ins + L"LanternbrookEmulator.exe");
+    files_ = {
+        {Narrow(s.executable), emulator},
+        {"data/maps/\xC3\xA1rea 1.bin", lbtest::RandomBytes(3 << 20, 7)},
+        {"data/readme.txt", "Lanternbrook\r\n"},
+        {"data/big.bin", lbtest::RandomBytes(6 << 20, 11)},
+    };
+    for (char& c : files_[0].first) {
+      if (c == '\\') c = '/';
+    }
+    updater_ = lbtest::ReadFileBytes(stand_ins + L"LanternbrookUpdater.exe");
+    Publish();
+  }
+
+  void TearDown() override {
+    CleanDesktop();
+    CoUninitialize();
+    TempDirTest::TearDown();
+  }
+
+  void CleanDesktop() {
+    std::error_code ignored;
+    DeleteFileW(ShortcutPath().c_str());
+    std::filesystem::remove_all(std::filesystem::path(DesktopFolder() + L"\\Lanternbrook"), ignored);
+  }
+
+  // Percent-encodes every byte outside the unreserved set, as a publisher does.
+  static std::string UrlPath(const std::string& path) {
+    std::string encoded;
+    const char* hex = "0123456789ABCDEF";
+    for (unsigned char c : path) {
+      if (std::isalnum(c) || c == '/' || c == '-' || c == '.' || c == '_' || c == '~') {
+        encoded += static_cast<char>(c);
+      } else {
+        encoded += '%';
+        encoded += hex[c >> 4];
+        encoded += hex[c & 15];
+      }
+    }
+    return encoded;
+  }
+
+  static std::string Entry(const std::string& path, const std::string& bytes) {
+    return "{\"path\": \"" + path + "\", \"url\": \"" + kReleasePrefix + UrlPath(path) +
+           "\", \"hash\": \"" +
+           lbtest::ReferenceSha256(bytes) + "\", \"size\": " + std::to_string(bytes.size()) + "}";
+  }
+
+  // Writes the release and its manifest into the server's folder.
+  void Publish() {
+    std::string list;
+    std::uint64_t total = 0;
+    for (const auto& [path, bytes] : files_) {
+      std::wstring file = server_->Root() + L"\\release\\" + Widen(path);
+      for (auto& c : file) {
+        if (c == L'/') c = L'\\';
+      }
+      lbtest::WriteFileBytes(file, bytes);
+      list += (list.empty() ? "" : ",\n    ") + Entry(path, bytes);
+      total += bytes.size();
+    }
+    server_->PutFile(std::string(kReleasePrefix) + "LanternbrookUpdater.exe", updater_);
+    std::string manifest = "{\n  \"version\": \"2.0.1-e2e\",\n  \"build\": 2001,\n  \"total_size\": " +
+                           std::to_string(total) + ",\n  \"files\": [\n    " + list +
+                           "\n  ],\n  \"bootstrap_updater\": " +
+                           Entry("LanternbrookUpdater.exe", updater_) + "\n}\n";
+    server_->PutFile("/updates/manifest.json", manifest);
+  }
+
+  std::vector<std::wstring> Arguments() const {
+    std::vector<std::wstring> args;
+    for (const auto& a : GetParam().args) args.push_back(a == L"{app}" ? app_dir_ : a);
+    return args;
+  }
+
+  std::wstring InstallerExe() const { return lbtest::BuildDir() + L"\\bin\\LanternbrookInstaller.exe"; }
+  std::wstring LaunchedExe() const { return app_dir_ + L"\\" + GetParam().executable; }
+  std::wstring RecordPath() const {
+    std::wstring exe = LaunchedExe();
+    return exe.substr(0, exe.size() - 4) + L".launch.txt";
+  }
+  std::wstring StagingDir() const { return app_dir_ + L"\\.install-staging"; }
+
+  std::vector<std::string> FileRequests() const {
+    std::vector<std::string> paths;
+    for (const auto& r : server_->Requests()) {
+      if (r.path.rfind(kReleasePrefix, 0) == 0) paths.push_back(r.path);
+    }
+    return paths;
+  }
+
+  // Runs the installer to its end; message boxes are read and dismissed.
+  std::unique_ptr<lbtest::InstallerRun> RunToEnd(DWORD timeout_ms = 180000) {
+    auto run = std::make_unique<lbtest::InstallerRun>(InstallerExe(), Arguments());
+    run->OnMessageBox([this](const lbtest::SeenMessageBox& box, const lbtest::WindowSnapshot& w) {
+      if (box.text == kSuccessText) record_before_success_box_ = lbtest::PathExists(RecordPath());
+      failure_detail_ = w.detail;
+      failure_status_ = w.status;
+      return true;
+    });
+    run->WaitUntil(
+        [&] {
+          // A failed run without --quiet stays open after its box: close it.
+          if (!run->boxes().empty() && run->boxes().back().caption == L"Instalacao do Lanternbrook" &&
+              run->MainWindow()) {
+            PostMessageW(run->MainWindow(), WM_CLOSE, 0, 0);
+          }
+          return WaitForSingleObject(run->process(), 0) == WAIT_OBJECT_0;
+        },
+        timeout_ms);
+    EXPECT_EQ(WaitForSingleObject(run->process(), 0), WAIT_OBJECT_0) << "the installer did not end";
+    last_detail_ = run->last_snapshot().detail;
+    return run;
+  }
+
+  void CheckInstalled() {
+    for (const auto& [path, bytes] : files_) {
+      std::wstring target = app_dir_ + L"\\" + Widen(path);
+      for (auto& c : target) {
+        if (c == L'/') c = L'\\';
+      }
+      ASSERT_TRUE(lbtest::PathExists(target)) << path << " missing; the window said: " << Narrow(last_detail_);
+      EXPECT_TRUE(lbtest::ReadFileBytes(target) == bytes) << path << " differs";
+    }
+    EXPECT_EQ(lbtest::ReadFileBytes(app_dir_ + L"\\LanternbrookUpdater.exe"), updater_);
+    EXPECT_EQ(lbtest::ReadFileBytes(app_dir_ + L"\\LanternbrookUpdater-v2.exe"), updater_);
+    EXPECT_FALSE(lbtest::PathExists(app_dir_ + L"\\LanternbrookUpdater-v2.exe.new"));
+    EXPECT_EQ(lbtest::ReadFileBytes(app_dir_ + L"\\version.json"),
+              "{\n  \"version\": \"2.0.1-e2e\",\n  \"build\": 2001\n}\n");
+    EXPECT_FALSE(lbtest::PathExists(StagingDir()));
+  }
+
+  std::wstring app_dir_;
+  std::vector<std::pair<std::string, std::string>> files_;
+  std::string updater_;
+  std::unique_ptr<lbtest::FaultServer> fault_;
+  std::unique_ptr<lbtest::NginxServer> nginx_;
+  lbtest::TestServer* server_ = nullptr;
+  bool record_before_success_box_ = false;
+  std::wstring failure_detail_;
+  std::wstring last_detail_;
+  std::wstring failure_status_;
+};
+
+TEST_P(InstallerEndToEnd, Runs) {
+  const Scenario& s = GetParam();
+  const std::string big = std::string(kReleasePrefix) + "data/big.bin";
+  const std::string second = std::string(kReleasePrefix) + UrlPath(files_[1].first);
+  std::unique_ptr<lbtest::InstallerRun> run;
+  DWORD elapsed_ms = 0;
+
+  switch (s.twist) {
+    case Twist::kNone:
+      run = RunToEnd();
+      break;
+
+    case Twist::kSecondRunIntact:
+      RunToEnd();
+      CheckInstalled();
+      DeleteFileW(RecordPath().c_str());
+      server_->ClearRequests();
+      run = RunToEnd();
+      {
+        auto requests = server_->Requests();
+        ASSERT_EQ(requests.size(), 1u) << "only the manifest may be requested";
+        EXPECT_EQ(requests[0].path, "/updates/manifest.json");
+      }
+      break;
+
+    case Twist::kKillThenResume: {
+      const std::uint64_t sent = 2 << 20;
+      lbtest::FaultRule stall;
+      stall.drop_after = sent;
+      stall.drop_delay_ms = 60000;
+      fault_->SetRule(big, stall);
+      std::wstring part = StagingDir() + L"\\data\\big.bin.part";
+      {
+        lbtest::InstallerRun first(InstallerExe(), Arguments());
+        ASSERT_TRUE(first.WaitUntil([&] { return lbtest::FileSize(part) == sent; }, 120000))
+            << "the first run never wrote the first " << sent << " bytes";
+        first.Kill();
+      }
+      EXPECT_EQ(lbtest::FileSize(part), sent) << "the partial file keeps every byte written";
+      fault_->ClearRules();
+      server_->ClearRequests();
+      run = RunToEnd();
+      std::vector<lbtest::ServerRequest> big_requests;
+      for (const auto& r : server_->Requests()) {
+        if (r.path == big) big_requests.push_back(r);
+      }
+      ASSERT_EQ(big_requests.size(), 1u);
+      EXPECT_EQ(big_requests[0].range, "bytes=" + std::to_string(sent) + "-");
+      EXPECT_EQ(big_requests[0].status, 206);
+      EXPECT_EQ(big_requests[0].bytes, files_[3].second.size() - sent) << "only the missing bytes";
+      const std::string updater = std::string(kReleasePrefix) + "LanternbrookUpdater.exe";
+      for (const auto& path : FileRequests()) {
+        EXPECT_TRUE(path == big || path == updater)
+            << path << ": files verified by the first run are not fetched again";
+      }
+      break;
+    }
+
+    case Twist::kFailInTheMiddle: {
+      lbtest::FaultRule refuse;
+      refuse.status = 500;
+      fault_->SetRule(second, refuse);
+      run = RunToEnd();
+      EXPECT_EQ(failure_detail_, L"O servidor recusou um arquivo da atualizacao.");
+      ASSERT_FALSE(run->boxes().empty());
+      EXPECT_EQ(run->boxes().back().caption, L"Instalacao do Lanternbrook");
+      EXPECT_EQ(run->boxes().back().text, L"O servidor recusou um arquivo da atualizacao.");
+      EXPECT_EQ(failure_status_, L"Nao foi possivel concluir");
+      EXPECT_TRUE(lbtest::PathExists(app_dir_ + L"\\" + s.executable)) << "the first file stays";
+      EXPECT_FALSE(lbtest::PathExists(app_dir_ + L"\\data\\readme.txt")) << "later files not fetched";
+      EXPECT_FALSE(lbtest::PathExists(app_dir_ + L"\\version.json"));
+      EXPECT_TRUE(lbtest::PathExists(StagingDir())) << "staging kept for the next run";
+      break;
+    }
+
+    case Twist::kCloseDuringRun: {
+      lbtest::FaultRule slow;
+      slow.delay_ms = 4000;
+      fault_->SetRule(big, slow);
+      run = std::make_unique<lbtest::InstallerRun>(InstallerExe(), Arguments());
+      ASSERT_TRUE(run->WaitUntil([&] { return run->MainWindow() != nullptr; }, 30000));
+      ASSERT_TRUE(run->WaitUntil(
+          [&] { return run->Snapshot().detail == L"data\\big.bin"; }, 60000));
+      PostMessageW(run->MainWindow(), WM_CLOSE, 0, 0);
+      ASSERT_TRUE(run->WaitUntil([&] { return !run->boxes().empty(); }, 30000));
+      EXPECT_EQ(run->boxes()[0].caption, L"Lanternbrook");
+      EXPECT_EQ(run->boxes()[0].text, kCloseWarning);
+      EXPECT_TRUE(run->MainWindow() != nullptr) << "the window stays open";
+      run->OnMessageBox([this](const lbtest::SeenMessageBox& box, const lbtest::WindowSnapshot&) {
+        if (box.text == kSuccessText) record_before_success_box_ = lbtest::PathExists(RecordPath());
+        return true;
+      });
+      EXPECT_TRUE(run->Wait(180000));
+      break;
+    }
+
+    case Twist::kWaitForLiveApp: {
+      std::wstring live = Path(L"running\\LanternbrookEmulator.exe");
+      lbtest::WriteFileBytes(live, files_[0].second);
+      lbtest::InstallerRun app(live, {L"--stay-ms", L"5000"});
+      std::vector<std::wstring> args = Arguments();
+      args.push_back(L"--wait-pid");
+      args.push_back(std::to_wstring(app.pid()));
+      DWORD start = GetTickCount();
+      run = std::make_unique<lbtest::InstallerRun>(InstallerExe(), args);
+      ASSERT_TRUE(run->Wait(180000));
+      elapsed_ms = GetTickCount() - start;
+      EXPECT_EQ(WaitForSingleObject(app.process(), 0), WAIT_OBJECT_0)
+          << "the installer ended before the application it waited for";
+      EXPECT_GE(elapsed_ms, 3000u) << "the run did not wait";
+      break;
+    }
+  }
+
+  ASSERT_TRUE(run);
+  EXPECT_EQ(run->exit_code(), 0u);
+  if (s.success) {
+    CheckInstalled();
+    if (!s.quiet) {
+      ASSERT_FALSE(run->boxes().empty());
+      EXPECT_EQ(run->boxes().back().caption, L"Lanternbrook");
+      EXPECT_EQ(run->boxes().back().text, kSuccessText);
+      EXPECT_FALSE(record_before_success_box_) << "the application started before the box was dismissed";
+    } else {
+      EXPECT_TRUE(run->boxes().empty()) << "--quiet shows no message box";
+    }
+  }
+  EXPECT_EQ(lbtest::PathExists(ShortcutPath()), s.shortcut);
+
+  LaunchRecord record;
+  for (int i = 0; i < 100 && s.launch; ++i) {
+    record = ReadLaunchRecord(RecordPath());
+    if (record.present) break;
+    Sleep(100);
+  }
+  if (!s.launch) {
+    Sleep(500);
+    record = ReadLaunchRecord(RecordPath());
+  }
+  EXPECT_EQ(record.present, s.launch);
+  if (s.launch && record.present) {
+    EXPECT_EQ(record.args, s.launch_args);
+    std::wstring exe = LaunchedExe();
+    EXPECT_EQ(record.working_directory, exe.substr(0, exe.find_last_of(L'\\')));
+  }
+  for (const auto& r : server_->Requests()) {
+    EXPECT_EQ(r.user_agent, "Lanternbrook-Instalador/1.0");
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Scenarios, InstallerEndToEnd, ::testing::ValuesIn(kScenarios),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
