@@ -1,0 +1,262 @@
+// lanternbrook-release check: a manifest against its folder or its server;
+// every change after make is caught and named, and a manifest the installer
+// would refuse is refused with the installer's own message. Last, the
+// installer itself installs what make wrote.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tests/support/installer_run.h"
+#include "tests/support/test_servers.h"
+#include "tests/tools/release_tool_fixture.h"
+
+namespace {
+
+using lbtest::ReleaseFileSpec;
+using lbtest::ToolResult;
+
+const char kChanged[] = "data/\xC3\xA1rea/mapa 1.bin";  // data/área/mapa 1.bin
+
+std::vector<ReleaseFileSpec> CheckedRelease() {
+  return {
+      {"LanternbrookUpdater.exe", lbtest::RandomBytes(4000, 21)},
+      {"LanternbrookEmulator.exe", lbtest::RandomBytes(9000, 22)},
+      {kChanged, lbtest::RandomBytes(200000, 23)},
+      {"data/\xE3\x83\x86\xE3\x82\xB9\xE3\x83\x88/readme.txt", "Lanternbrook\r\n"},
+  };
+}
+
+// A change made to one file after make.
+enum class Change { kSameSizeOtherContent, kOtherSize, kRemoved };
+
+struct ChangeCase {
+  const char* name;
+  std::string path;
+  Change change;
+  bool server;  // check --base-url against nginx, else --folder
+};
+
+std::ostream& operator<<(std::ostream& out, const ChangeCase& c) { return out << c.name; }
+
+class CheckAfterChange : public lbtest::ReleaseToolTest,
+                         public ::testing::WithParamInterface<ChangeCase> {
+ protected:
+  void SetUp() override {
+    ReleaseToolTest::SetUp();
+    if (GetParam().server) {
+      server_ = std::make_unique<lbtest::NginxServer>();
+      release_ = server_->Root() + L"\\releases\\1.4.2";
+    } else {
+      release_ = Release();
+    }
+    files_ = CheckedRelease();
+    lbtest::WriteRelease(release_, files_);
+    ToolResult make = lbtest::RunReleaseTool({L"make", release_, L"--version", L"1.4.2",
+                                              L"--build", L"142", L"--url-base",
+                                              L"/releases/1.4.2", L"--output", ManifestPath()});
+    ASSERT_EQ(make.exit_code, 0u) << make.err;
+  }
+
+  ToolResult Check() {
+    if (server_) return lbtest::RunReleaseTool({L"check", ManifestPath(), L"--base-url", server_->Origin()});
+    return lbtest::RunReleaseTool({L"check", ManifestPath(), L"--folder", release_});
+  }
+
+  std::wstring release_;
+  std::vector<ReleaseFileSpec> files_;
+  std::unique_ptr<lbtest::NginxServer> server_;
+};
+
+TEST_P(CheckAfterChange, NamesTheFileWithExpectedAndActual) {
+  const ChangeCase& c = GetParam();
+  ToolResult before = Check();
+  ASSERT_EQ(before.exit_code, 0u) << "fresh release: " << before.out << before.err;
+
+  std::string original;
+  for (const ReleaseFileSpec& file : files_) {
+    if (file.path == c.path) original = file.bytes;
+  }
+  ASSERT_FALSE(original.empty());
+  std::wstring target = lbtest::InFolder(release_, c.path);
+  std::string expected_line;
+  switch (c.change) {
+    case Change::kSameSizeOtherContent: {
+      std::string changed = original;
+      changed[changed.size() / 2] ^= 0x01;  // one bit, as a re-signing tool might
+      lbtest::WriteFileBytes(target, changed);
+      expected_line = "MISMATCH " + c.path + ": sha256 expected " +
+                      lbtest::ReferenceSha256(original) + ", actual " +
+                      lbtest::ReferenceSha256(changed) + "\n";
+      break;
+    }
+    case Change::kOtherSize:
+      lbtest::WriteFileBytes(target, original + "!");
+      expected_line = "MISMATCH " + c.path + ": size expected " + std::to_string(original.size()) +
+                      ", actual " + std::to_string(original.size() + 1) + "\n";
+      break;
+    case Change::kRemoved:
+      ASSERT_TRUE(DeleteFileW(target.c_str()));
+      expected_line = c.server ? "FAILED   " + c.path + ": " + lbtest::Narrow(server_->Origin()) +
+                                     "/releases/1.4.2/"
+                               : "MISSING  " + c.path + ": no such file in ";
+      break;
+  }
+
+  ToolResult after = Check();
+  EXPECT_EQ(after.exit_code, 1u);
+  EXPECT_NE(after.out.find(expected_line), std::string::npos)
+      << "expected: " << expected_line << "\nstdout: " << after.out;
+  EXPECT_EQ(std::count(after.out.begin(), after.out.end(), '\n'), 1) << "only that file: " << after.out;
+  EXPECT_NE(after.err.find("lanternbrook-release: check failed: 1 problem in "), std::string::npos)
+      << after.err;
+  if (c.server && c.change == Change::kRemoved) {
+    EXPECT_NE(after.out.find(": HTTP status 404"), std::string::npos) << after.out;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Changes, CheckAfterChange,
+    ::testing::Values(
+        ChangeCase{"FolderSameSizeOtherContent", kChanged, Change::kSameSizeOtherContent, false},
+        ChangeCase{"FolderOtherSize", kChanged, Change::kOtherSize, false},
+        ChangeCase{"FolderRemoved", kChanged, Change::kRemoved, false},
+        ChangeCase{"FolderUpdaterResigned", "LanternbrookUpdater.exe", Change::kSameSizeOtherContent,
+                   false},
+        ChangeCase{"ServerSameSizeOtherContent", kChanged, Change::kSameSizeOtherContent, true},
+        ChangeCase{"ServerOtherSize", "LanternbrookEmulator.exe", Change::kOtherSize, true},
+        ChangeCase{"ServerRemoved", kChanged, Change::kRemoved, true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Manifests edited after make: the installer's own parser and rules decide.
+struct EditedManifestCase {
+  const char* name;
+  std::function<void(std::string&)> edit;
+  std::string message;  // "err:" on standard error, otherwise on standard output
+};
+
+std::ostream& operator<<(std::ostream& out, const EditedManifestCase& c) { return out << c.name; }
+
+void Replace(std::string& text, const std::string& from, const std::string& to) {
+  std::size_t at = text.find(from);
+  ASSERT_NE(at, std::string::npos) << from;
+  text.replace(at, from.size(), to);
+}
+
+class CheckEditedManifest : public lbtest::ReleaseToolTest,
+                            public ::testing::WithParamInterface<EditedManifestCase> {};
+
+TEST_P(CheckEditedManifest, ReportsWhatTheInstallerWouldSay) {
+  const EditedManifestCase& c = GetParam();
+  lbtest::WriteRelease(Release(), lbtest::SmallRelease());
+  ASSERT_EQ(Make(L"/r").exit_code, 0u);
+  std::string text = lbtest::ReadFileBytes(ManifestPath());
+  c.edit(text);
+  lbtest::WriteFileBytes(ManifestPath(), text);
+  ToolResult check = CheckFolder();
+  EXPECT_EQ(check.exit_code, c.message.empty() ? 0u : 1u) << check.out << check.err;
+  if (c.message.rfind("err:", 0) == 0) {
+    EXPECT_NE(check.err.find(c.message.substr(4)), std::string::npos) << check.err;
+  } else {
+    EXPECT_NE(check.out.find(c.message), std::string::npos) << check.out;
+  }
+}
+
+const std::string kRefused = "err:manifest.json: the installer refuses this manifest: ";
+
+INSTANTIATE_TEST_SUITE_P(
+    Edits, CheckEditedManifest,
+    ::testing::Values(
+        EditedManifestCase{"BuildZero", [](std::string& t) { Replace(t, "\"build\": 142", "\"build\": 0"); },
+                           kRefused + "Manifesto de atualizacao incompleto."},
+        EditedManifestCase{"QuotedSize",
+                           [](std::string& t) { Replace(t, "\"size\": 5000", "\"size\": \"5000\""); },
+                           kRefused + "Numero JSON invalido."},
+        EditedManifestCase{"HashOf63Digits",
+                           [](std::string& t) { t.erase(t.find("\"hash\": \"") + 9, 1); },
+                           kRefused + "Arquivo incompleto no manifesto."},
+        EditedManifestCase{"UpdaterRenamed",
+                           [](std::string& t) {
+                             Replace(t, "\"path\": \"LanternbrookUpdater.exe\"",
+                                     "\"path\": \"bin/LanternbrookUpdater.exe\"");
+                           },
+                           kRefused + "Manifesto de atualizacao incompleto."},
+        EditedManifestCase{"PathClimbsOut",
+                           [](std::string& t) { Replace(t, "\"path\": \"data/a.txt\"", "\"path\": \"../a.txt\""); },
+                           "REFUSED  ../a.txt: the installer refuses it: Caminho inseguro no manifesto.\n"},
+        EditedManifestCase{"PlainHttpUrl",
+                           [](std::string& t) { Replace(t, "\"url\": \"/r/data/a.txt\"", "\"url\": \"http://h/a.txt\""); },
+                           "REFUSED  data/a.txt: the installer refuses it: URL de arquivo insegura no manifesto.\n"},
+        EditedManifestCase{"SameFileTwiceForWindows",
+                           [](std::string& t) { Replace(t, "\"path\": \"data/a.txt\"", "\"path\": \"DATA/B/C.BIN\""); },
+                           "TWICE    data/b/c.bin: the same file as DATA/B/C.BIN for Windows\n"},
+        EditedManifestCase{"WrongTotalSize",
+                           [](std::string& t) { Replace(t, "\"total_size\": 75014", "\"total_size\": 75000"); },
+                           "MISMATCH total_size: expected 75014 (the sum of the files' sizes), actual 75000\n"},
+        EditedManifestCase{"UpperCaseHashStillMatches",
+                           [](std::string& t) {
+                             std::size_t at = t.find("\"hash\": \"") + 9;
+                             for (std::size_t i = at; i < at + 64; ++i) t[i] = static_cast<char>(toupper(t[i]));
+                           },
+                           ""},
+        EditedManifestCase{"PaddedToExactlyTheLimit",
+                           [](std::string& t) { t.append(2097152 - t.size(), ' '); }, ""},
+        EditedManifestCase{"PaddedOneByteBeyondTheLimit",
+                           [](std::string& t) { t.append(2097153 - t.size(), ' '); },
+                           "err:manifest.json: larger than the installer accepts (2097152 bytes)"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// The installer, built with this origin, installs what make wrote and what
+// the update server serves.
+class MadeReleaseInstalls : public lbtest::ReleaseToolTest {};
+
+TEST_F(MadeReleaseInstalls, InstallerInstallsWhatMakeWrote) {
+  lbtest::ServerOptions options;
+  options.port = lbtest::UpdateOriginPort();
+  lbtest::NginxServer server(options);
+  std::wstring release = server.Root() + L"\\releases\\3.0.0";
+  std::vector<ReleaseFileSpec> files = {
+      {"LanternbrookEmulator.exe", lbtest::StandInEmulator()},
+      {"LanternbrookUpdater.exe", lbtest::StandInUpdater()},
+      {"data/mapas/regi\xC3\xA3o norte/\xC3\xA1rea 1.bin", lbtest::RandomBytes(1 << 20, 31)},
+      {"data/\xE6\x97\xA5\xE6\x9C\xAC/x+y (2).bin", lbtest::RandomBytes(70000, 32)},
+      {"leia-me.txt", "Lanternbrook\r\n"},
+  };
+  lbtest::WriteRelease(release, files);
+  CreateDirectoryW((server.Root() + L"\\updates").c_str(), nullptr);
+  ToolResult make = lbtest::RunReleaseTool({L"make", release, L"--version", L"3.0.0-rc1", L"--build",
+                                            L"300", L"--url-base", L"/releases/3.0.0",
+                                            L"--output", server.Root() + L"\\updates\\manifest.json"});
+  ASSERT_EQ(make.exit_code, 0u) << make.err;
+  ToolResult check = lbtest::RunReleaseTool(
+      {L"check", server.Root() + L"\\updates\\manifest.json", L"--base-url", server.Origin()});
+  ASSERT_EQ(check.exit_code, 0u) << check.out << check.err;
+  server.ClearRequests();
+
+  std::wstring app = Path(L"app");
+  lbtest::InstallerRun run(lbtest::BuildDir() + L"\\bin\\LanternbrookInstaller.exe",
+                           {L"--app-dir", app, L"--quiet", L"--no-shortcut", L"--no-launch"});
+  ASSERT_TRUE(run.Wait(180000)) << "the installer did not end";
+
+  for (const ReleaseFileSpec& file : files) {
+    std::wstring installed = lbtest::InFolder(app, file.path);
+    ASSERT_TRUE(lbtest::PathExists(installed)) << file.path;
+    EXPECT_TRUE(lbtest::ReadFileBytes(installed) == file.bytes) << file.path << " differs";
+  }
+  EXPECT_EQ(lbtest::ReadFileBytes(app + L"\\version.json"),
+            "{\n  \"version\": \"3.0.0-rc1\",\n  \"build\": 300\n}\n");
+  EXPECT_FALSE(lbtest::PathExists(app + L"\\.install-staging"));
+  std::size_t file_requests = 0;
+  for (const lbtest::ServerRequest& request : server.Requests()) {
+    if (request.path.rfind("/releases/3.0.0/", 0) != 0) continue;
+    ++file_requests;
+    EXPECT_EQ(request.status, 200) << request.path;
+  }
+  EXPECT_EQ(file_requests, files.size()) << "one request per file, the updater included";
+}
+
+}  // namespace

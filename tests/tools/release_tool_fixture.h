@@ -1,0 +1,71 @@
+#pragma once
+// Shared fixture of the publisher-tool tests: a release folder written from a
+// table, lanternbrook-release run as a child process with its standard output
+// and error captured, and the written manifest read back with the installer's
+// own parser.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "manifest/update_manifest.h"
+#include "tests/support/test_support.h"
+
+namespace lbtest {
+
+// One run of the tool.
+struct ToolResult {
+  DWORD exit_code = 0xFFFFFFFF;
+  std::string out;  // standard output, UTF-8
+  std::string err;  // standard error, UTF-8
+};
+
+// A file of a release: path with '/' between names (UTF-8) and content.
+struct ReleaseFileSpec {
+  std::string path;
+  std::string bytes;
+};
+
+// build\bin\lanternbrook-release.exe
+std::wstring ReleaseToolPath();
+
+// Runs the tool with `arguments` (each quoted for CommandLineToArgvW) and
+// waits up to two minutes for it.
+ToolResult RunReleaseTool(const std::vector<std::wstring>& arguments);
+
+// `folder` + "\" + `path` with '/' turned into '\'.
+std::wstring InFolder(const std::wstring& folder, const std::string& path);
+
+// Writes every file of `files` under `folder`.
+void WriteRelease(const std::wstring& folder, const std::vector<ReleaseFileSpec>& files);
+
+// Reads a manifest file with ParseManifest; fails the test when it is refused.
+UpdateManifest ReadManifest(const std::wstring& path);
+
+// The stand-ins of the build, the application and the updater.
+std::string StandInEmulator();
+std::string StandInUpdater();
+
+// A small release: the updater (3000 bytes), the application (5000) and two
+// data files, data/a.txt (14) and data/b/c.bin (70000).
+std::vector<ReleaseFileSpec> SmallRelease();
+
+class ReleaseToolTest : public TempDirTest {
+ protected:
+  void SetUp() override;
+  // Removes the folder from the Unix side first: names that Wine shows but
+  // cannot open (a trailing dot, bytes that are not UTF-8) would keep a
+  // Windows-side removal from ending.
+  void TearDown() override;
+  std::wstring Release() const { return Path(L"release"); }
+  std::wstring ManifestPath() const { return Path(L"release\\manifest.json"); }
+  // make over Release() with the given version, build and URL base.
+  ToolResult Make(const std::wstring& url_base, std::vector<std::wstring> extra = {});
+  // check ManifestPath() against Release().
+  ToolResult CheckFolder();
+};
+
+}  // namespace lbtest
