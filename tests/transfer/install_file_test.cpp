@@ -1,0 +1,493 @@
+// InstallFile end to end: a real HTTPS server, real files under a temporary
+// application folder, and the progress posted to a real message queue. Each
+// case is checked on disk, on the server's request log and on the posts.
+#include "transfer/install_file.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/globals.h"
+#include "common/paths.h"
+#include "tests/transfer/transfer_fixture.h"
+#include "transfer/manifest_path.h"
+
+namespace {
+
+using lbtest::FaultRule;
+using lbtest::FaultServer;
+using lbtest::Narrow;
+using lbtest::ServerRequest;
+
+constexpr wchar_t kVerifying[] = L"Verificando instalacao";
+constexpr wchar_t kDownloading[] = L"Baixando Lanternbrook";
+constexpr char kRefused[] = "O servidor recusou um arquivo da atualizacao.";
+constexpr char kVerificationFailed[] = "Um arquivo recebido falhou na verificacao SHA-256.";
+constexpr char kInterrupted[] = "A conexao foi interrompida.";
+const std::string kUnsafePathMessage = "Caminho inseguro no manifesto.";
+
+constexpr std::size_t kSize = 700001;       // the file's size in the manifest
+constexpr std::uint64_t kBefore = 5000;     // bytes_done from earlier files of the run
+constexpr std::uint64_t kAfter = 100000;    // bytes of later files of the run
+// For cut-off bodies: bytes_done grows by some amount no larger than the size.
+constexpr std::uint64_t kUpToSize = ~0ull;
+
+struct Post {
+  unsigned bar = 0;
+  std::wstring status;
+  std::wstring detail;
+};
+
+std::string Upper(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return text;
+}
+
+// The shared setting: a fault server on the update origin's port, a session
+// like the run's, a message window as g_mainWindow, a fresh application folder.
+class InstallFileTest : public lbtest::TempDirTest {
+ protected:
+  void SetUp() override {
+    TempDirTest::SetUp();
+    g_mainWindow = sink_.window();
+    session_ = lbtest::OpenRunSession();
+    app_dir_ = Path(L"app");
+    content_ = lbtest::RandomBytes(kSize, 99);
+  }
+  void TearDown() override {
+    g_mainWindow = nullptr;
+    TempDirTest::TearDown();
+  }
+
+  // A manifest entry for `content` served at `server_path`.
+  ManifestFile Entry(const std::string& path, const std::string& content,
+                     const std::string& server_path = "/files/file.bin") {
+    server_.PutFile(server_path.substr(1), content);
+    ManifestFile file;
+    file.path = path;
+    file.hash = lbtest::ReferenceSha256(content);
+    file.url = Narrow(server_.Url(server_path));
+    file.size = content.size();
+    return file;
+  }
+
+  // One call as the run makes it, starting from kBefore; the failure text or "".
+  std::string Install(const ManifestFile& file) {
+    bytes_done_ = kBefore;
+    bytes_total_ = kBefore + file.size + kAfter;
+    return lbtest::ErrorText(
+        [&] { InstallFile(session_.get(), file, app_dir_, bytes_done_, bytes_total_); });
+  }
+
+  std::vector<Post> Posts() {
+    std::vector<Post> posts;
+    for (const lbtest::PostedMessage& message : sink_.Drain()) {
+      EXPECT_EQ(message.message, static_cast<UINT>(WM_APP + 1));
+      const std::size_t line = message.text.find(L'\n');
+      posts.push_back({static_cast<unsigned>(message.wparam), message.text.substr(0, line),
+                       line == std::wstring::npos ? L"" : message.text.substr(line + 1)});
+    }
+    return posts;
+  }
+
+  unsigned Bar(std::uint64_t done) const {
+    return static_cast<unsigned>(std::min<std::uint64_t>(done * 1000 / bytes_total_, 1000));
+  }
+
+  std::wstring Target(const std::string& path) const {
+    return JoinPath(app_dir_, NormalizeManifestPath(path));
+  }
+  std::wstring Part(const std::string& path) const {
+    return JoinPath(JoinPath(app_dir_, StagingFolderName), NormalizeManifestPath(path) + L".part");
+  }
+  std::wstring StagingRoot() const { return JoinPath(app_dir_, StagingFolderName); }
+
+  FaultServer server_{{.port = lbtest::UpdateOriginPort()}};
+  lbtest::MessageSink sink_;
+  WinHttpHandle session_;
+  std::wstring app_dir_;
+  std::string content_;
+  std::uint64_t bytes_done_ = 0;
+  std::uint64_t bytes_total_ = 1;
+};
+
+// --- one call, many situations ----------------------------------------------------
+
+enum class Before {
+  kNothing,          // no target, no partial file
+  kIntactTarget,     // the target already holds the content
+  kStaleTarget,      // the target holds other bytes of the same size
+  kPartial,          // a partial file with the first `partial` bytes of the content
+  kWrongPartial,     // a partial file of `partial` other bytes
+  kPartialIsFolder,  // a folder where the partial file would be
+};
+
+enum class Left {
+  kTarget,            // the content at the target, no partial file
+  kPartialUnchanged,  // the partial file exactly as before, no target
+  kNoFiles,           // neither target nor partial file
+  kFolderKept,        // the folder in the partial file's place, no target
+};
+
+struct InstallCase {
+  const char* name;
+  Before before;
+  std::size_t partial;
+  FaultRule rule;                     // server behaviour for the file
+  std::string error;                  // expected failure; empty: success
+  std::vector<std::string> ranges;    // Range header of each request ("" for none)
+  std::vector<int> statuses;          // status of each request
+  Left left;
+  std::optional<std::uint64_t> added = std::nullopt;  // added to bytes_done (default: kSize)
+  bool drops_back = false;            // the bar goes back once (server restarted)
+  std::string path = "data/file.bin";
+  std::string url = "";               // the entry's url instead of the server's absolute one
+  bool upper_hash = false;
+};
+
+void PrintTo(const InstallCase& c, std::ostream* out) { *out << c.name; }
+
+class InstallFileCases : public InstallFileTest, public ::testing::WithParamInterface<InstallCase> {};
+
+TEST_P(InstallFileCases, EndsAsExpectedOnDiskOnTheWireAndOnTheBar) {
+  const InstallCase& c = GetParam();
+  ManifestFile file = Entry(c.path, content_);
+  if (c.upper_hash) file.hash = Upper(file.hash);
+  if (!c.url.empty()) file.url = c.url;
+  server_.PutFile("files/big.bin", content_ + content_ + content_);
+  server_.SetRule("/files/file.bin", c.rule);
+
+  const std::wstring target = Target("data/file.bin");
+  const std::wstring part = Part("data/file.bin");
+  std::string partial_bytes;
+  switch (c.before) {
+    case Before::kNothing: break;
+    case Before::kIntactTarget: lbtest::WriteFileBytes(target, content_); break;
+    case Before::kStaleTarget: lbtest::WriteFileBytes(target, lbtest::RandomBytes(kSize, 5)); break;
+    case Before::kPartial: partial_bytes = content_.substr(0, c.partial); break;
+    case Before::kWrongPartial: partial_bytes = lbtest::RandomBytes(c.partial, 6); break;
+    case Before::kPartialIsFolder: CreateDirectoryW(app_dir_.c_str(), nullptr);
+      CreateDirectoryW(StagingRoot().c_str(), nullptr);
+      CreateDirectoryW(ParentPath(part).c_str(), nullptr);
+      CreateDirectoryW(part.c_str(), nullptr);
+      break;
+  }
+  if (c.before == Before::kPartial || c.before == Before::kWrongPartial) {
+    lbtest::WriteFileBytes(part, partial_bytes);
+  }
+
+  EXPECT_EQ(Install(file), c.error);
+
+  // On the wire.
+  const std::vector<ServerRequest> requests = server_.Requests();
+  ASSERT_EQ(requests.size(), c.ranges.size());
+  for (std::size_t i = 0; i < requests.size(); ++i) {
+    EXPECT_EQ(requests[i].path, "/files/file.bin");
+    EXPECT_EQ(requests[i].range, c.ranges[i]);
+    EXPECT_EQ(requests[i].status, c.statuses[i]);
+  }
+
+  // On disk.
+  switch (c.left) {
+    case Left::kTarget:
+      EXPECT_TRUE(lbtest::ReadFileBytes(Target(c.path)) == content_) << "target content differs";
+      EXPECT_FALSE(lbtest::PathExists(Part(c.path)));
+      break;
+    case Left::kPartialUnchanged:
+      EXPECT_TRUE(lbtest::ReadFileBytes(part) == partial_bytes) << "the partial file changed";
+      EXPECT_FALSE(lbtest::PathExists(target));
+      break;
+    case Left::kNoFiles:
+      EXPECT_FALSE(lbtest::PathExists(part));
+      EXPECT_FALSE(lbtest::PathExists(target));
+      break;
+    case Left::kFolderKept:
+      EXPECT_TRUE(lbtest::PathExists(part));
+      EXPECT_FALSE(lbtest::PathExists(target));
+      break;
+  }
+  if (!requests.empty()) {
+    EXPECT_TRUE(lbtest::PathExists(ParentPath(Part(c.path))))
+        << "the staging tree mirrors the manifest's folders";
+  }
+  if (c.before == Before::kIntactTarget) {
+    EXPECT_FALSE(lbtest::PathExists(StagingRoot())) << "an intact target leaves no trace";
+  }
+
+  // On the bar.
+  const std::uint64_t added = c.added ? *c.added : kSize;
+  if (added == kUpToSize) {
+    EXPECT_LE(bytes_done_, kBefore + kSize) << "nothing beyond the size is accounted for";
+  } else {
+    EXPECT_EQ(bytes_done_, kBefore + added);
+  }
+  const std::vector<Post> posts = Posts();
+  if (c.error == kUnsafePathMessage) {
+    EXPECT_TRUE(posts.empty());
+    EXPECT_FALSE(lbtest::PathExists(app_dir_)) << "nothing is touched before the path passes";
+    return;
+  }
+  const std::wstring detail = NormalizeManifestPath(c.path);
+  for (const Post& post : posts) EXPECT_EQ(Narrow(post.detail), Narrow(detail));
+  if (requests.empty() && c.error.empty()) {
+    ASSERT_EQ(posts.size(), 1u);
+    EXPECT_EQ(Narrow(posts[0].status), Narrow(kVerifying));
+    EXPECT_EQ(posts[0].bar, Bar(kBefore + kSize));
+    return;
+  }
+  ASSERT_FALSE(posts.empty());
+  const std::uint64_t resume =
+      c.ranges.empty() || c.ranges[0].empty() ? 0 : std::stoull(c.ranges[0].substr(6));
+  EXPECT_EQ(Narrow(posts[0].status), Narrow(kDownloading));
+  EXPECT_EQ(posts[0].bar, Bar(kBefore + resume)) << "the announce counts the resumed bytes";
+  if (requests.empty()) EXPECT_EQ(posts.size(), 1u) << "only the announce precedes the request";
+  int drops = 0;
+  for (std::size_t i = 1; i < posts.size(); ++i) {
+    EXPECT_EQ(Narrow(posts[i].status), Narrow(kDownloading));
+    if (posts[i].bar < posts[i - 1].bar) ++drops;
+  }
+  EXPECT_EQ(drops, c.drops_back ? 1 : 0);
+  EXPECT_EQ(posts.back().bar, Bar(bytes_done_));
+  for (const Post& post : posts) EXPECT_LE(post.bar, Bar(kBefore + kSize));
+}
+
+const std::string kWholeFile = "";
+
+INSTANTIATE_TEST_SUITE_P(
+    Situations, InstallFileCases,
+    ::testing::Values(
+        InstallCase{"IntactTargetCostsNoRequest", Before::kIntactTarget, 0, {}, "", {}, {},
+                    Left::kTarget},
+        InstallCase{"IntactTargetWithUpperCaseHash", Before::kIntactTarget, 0, {}, "", {}, {},
+                    Left::kTarget, {}, false, "data/file.bin", "", true},
+        InstallCase{"FreshDownload", Before::kNothing, 0, {}, "", {kWholeFile}, {200},
+                    Left::kTarget},
+        InstallCase{"FreshDownloadWithUpperCaseHash", Before::kNothing, 0, {}, "", {kWholeFile},
+                    {200}, Left::kTarget, {}, false, "data/file.bin", "", true},
+        InstallCase{"RootedUrlIsFetchedFromTheUpdateServer", Before::kNothing, 0, {}, "",
+                    {kWholeFile}, {200}, Left::kTarget, {}, false, "data/file.bin",
+                    "/files/file.bin"},
+        InstallCase{"StaleTargetOfTheSameSizeIsReplaced", Before::kStaleTarget, 0, {}, "",
+                    {kWholeFile}, {200}, Left::kTarget},
+        InstallCase{"ChunkedBody", Before::kNothing, 0, {.chunked = true, .chunk_size = 5000}, "",
+                    {kWholeFile}, {200}, Left::kTarget},
+        InstallCase{"PartialContentToAFullRequest", Before::kNothing, 0, {.status = 206}, "",
+                    {kWholeFile}, {206}, Left::kTarget},
+        InstallCase{"NestedPathMirrorsTheStagingTree", Before::kNothing, 0, {}, "", {kWholeFile},
+                    {200}, Left::kTarget, {}, false, "data/maps/deep/a.bin"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+INSTANTIATE_TEST_SUITE_P(
+    LeftoverPartial, InstallFileCases,
+    ::testing::Values(
+        InstallCase{"EmptyPartialSendsNoRange", Before::kPartial, 0, {}, "", {kWholeFile}, {200},
+                    Left::kTarget},
+        InstallCase{"CompleteValidPartialIsMovedWithoutRequest", Before::kPartial, kSize, {}, "",
+                    {}, {}, Left::kTarget},
+        InstallCase{"CompleteWrongPartialIsFetchedAgain", Before::kWrongPartial, kSize, {}, "",
+                    {kWholeFile}, {200}, Left::kTarget},
+        InstallCase{"OversizePartialIsFetchedAgain", Before::kWrongPartial, kSize + 100, {}, "",
+                    {kWholeFile}, {200}, Left::kTarget},
+        InstallCase{"ShortPartialAppendsOn206", Before::kPartial, 300000, {}, "",
+                    {"bytes=300000-"}, {206}, Left::kTarget},
+        InstallCase{"ShortPartialRestartsOn200", Before::kPartial, 420000,
+                    {.ignore_range = true, .chunk_size = 65536}, "", {"bytes=420000-"}, {200},
+                    Left::kTarget, {}, true},
+        InstallCase{"ShortPartialRefusedWith416", Before::kPartial, 300000, {.status = 416},
+                    kRefused, {"bytes=300000-"}, {416}, Left::kPartialUnchanged, 300000}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+INSTANTIATE_TEST_SUITE_P(
+    Failures, InstallFileCases,
+    ::testing::Values(
+        InstallCase{"NotFoundCreatesNoPartial", Before::kNothing, 0, {.status = 404, .body = ""},
+                    kRefused, {kWholeFile}, {404}, Left::kNoFiles, 0},
+        InstallCase{"ServerErrorOnResumeKeepsThePartial", Before::kPartial, 1000,
+                    {.status = 500, .body = ""}, kRefused, {"bytes=1000-"}, {500},
+                    Left::kPartialUnchanged, 1000},
+        InstallCase{"PartialPathTakenByAFolder", Before::kPartialIsFolder, 0, {},
+                    "Nao foi possivel gravar os arquivos na Area de Trabalho.", {kWholeFile}, {200},
+                    Left::kFolderKept, 0},
+        InstallCase{"StagingFolderPathTouchesNothing", Before::kNothing, 0, {}, kUnsafePathMessage,
+                    {}, {}, Left::kNoFiles, 0, false, ".Install-Staging ./data/file.bin"},
+        InstallCase{"ClimbingPathTouchesNothing", Before::kNothing, 0, {}, kUnsafePathMessage, {},
+                    {}, Left::kNoFiles, 0, false, "data/../../file.bin"},
+        InstallCase{"PlainHttpUrlIsRefusedBeforeAnyRequest", Before::kNothing, 0, {},
+                    "URL de arquivo insegura no manifesto.", {}, {}, Left::kNoFiles, 0, false,
+                    "data/file.bin", "http://localhost/files/file.bin"},
+        InstallCase{"ContentChangedUnderAResume", Before::kWrongPartial, 300000, {},
+                    kVerificationFailed, {"bytes=300000-"}, {206}, Left::kNoFiles, kSize}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// A server that sends more than `size` is cut off at `size`: the partial
+// file never grows past it and is deleted.
+INSTANTIATE_TEST_SUITE_P(
+    OverlongBodies, InstallFileCases,
+    ::testing::Values(
+        InstallCase{"LargerFileThanListed", Before::kNothing, 0, {.content = "files/big.bin"},
+                    kVerificationFailed, {kWholeFile}, {200}, Left::kNoFiles, kUpToSize},
+        InstallCase{"EndlessBody", Before::kNothing, 0,
+                    {.endless = true, .endless_limit = 1ull << 30}, kVerificationFailed,
+                    {kWholeFile}, {200}, Left::kNoFiles, kUpToSize},
+        InstallCase{"ResumeAnsweredFromAnEarlierOffset", Before::kPartial, 300000,
+                    {.range_offset = 299000}, kVerificationFailed, {"bytes=300000-"}, {206},
+                    Left::kNoFiles, kUpToSize},
+        InstallCase{"ResumeAnsweredFromALaterOffset", Before::kPartial, 300000,
+                    {.range_offset = 301000}, kVerificationFailed, {"bytes=300000-"}, {206},
+                    Left::kNoFiles, kSize - 1000}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// --- runs that follow one another -------------------------------------------------
+
+// The server's content changed between two runs: the resumed file fails its
+// digest and is deleted, and the next run fetches it whole.
+TEST_F(InstallFileTest, ChangedContentFailsAndTheNextRunStartsOver) {
+  const std::string old_content = lbtest::RandomBytes(kSize, 1234);
+  const ManifestFile file = Entry("data/file.bin", content_);
+  lbtest::WriteFileBytes(Part(file.path), old_content.substr(0, 250000));
+
+  EXPECT_EQ(Install(file), kVerificationFailed);
+  EXPECT_FALSE(lbtest::PathExists(Part(file.path)));
+  EXPECT_FALSE(lbtest::PathExists(Target(file.path)));
+  Posts();
+
+  EXPECT_EQ(Install(file), "");
+  EXPECT_TRUE(lbtest::ReadFileBytes(Target(file.path)) == content_);
+  const auto requests = server_.Requests();
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_EQ(requests[0].range, "bytes=250000-");
+  EXPECT_EQ(requests[1].range, "") << "the second run asks for the whole file";
+  EXPECT_EQ(requests[1].status, 200);
+  EXPECT_EQ(bytes_done_, kBefore + kSize);
+  const std::vector<Post> posts = Posts();
+  ASSERT_FALSE(posts.empty());
+  EXPECT_EQ(posts.front().bar, Bar(kBefore));
+}
+
+// A connection reset in the middle of the body keeps every byte written; the
+// next run asks for exactly the rest.
+TEST_F(InstallFileTest, DroppedConnectionKeepsTheBytesAndTheNextRunAsksForTheRest) {
+  const ManifestFile file = Entry("data/maps/deep/a.bin", content_);
+  server_.SetRule("/files/file.bin", {.drop_after = 250000, .count = 1});
+
+  EXPECT_EQ(Install(file), kInterrupted);
+  const std::string kept = lbtest::ReadFileBytes(Part(file.path));
+  ASSERT_GT(kept.size(), 0u);
+  EXPECT_LE(kept.size(), 250000u);
+  EXPECT_TRUE(kept == content_.substr(0, kept.size())) << "the partial file is a prefix";
+  EXPECT_EQ(bytes_done_, kBefore + kept.size()) << "every written byte was accounted for";
+  EXPECT_FALSE(lbtest::PathExists(Target(file.path)));
+  std::vector<Post> posts = Posts();
+  ASSERT_FALSE(posts.empty());
+  EXPECT_EQ(posts.back().bar, Bar(kBefore + kept.size()));
+
+  EXPECT_EQ(Install(file), "");
+  EXPECT_TRUE(lbtest::ReadFileBytes(Target(file.path)) == content_);
+  EXPECT_FALSE(lbtest::PathExists(Part(file.path)));
+  const auto requests = server_.Requests();
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_EQ(requests[0].range, "");
+  EXPECT_EQ(requests[1].range, "bytes=" + std::to_string(kept.size()) + "-");
+  EXPECT_EQ(requests[1].status, 206);
+  EXPECT_EQ(requests[1].bytes, kSize - kept.size());
+  posts = Posts();
+  ASSERT_FALSE(posts.empty());
+  EXPECT_EQ(posts.front().bar, Bar(kBefore + kept.size()));
+  EXPECT_EQ(posts.back().bar, Bar(kBefore + kSize));
+}
+
+// A target held open by the application cannot be replaced; the verified
+// partial file waits, and the next run moves it without a request.
+TEST_F(InstallFileTest, LockedTargetFailsTheRenameAndTheNextRunRenamesWithoutRequest) {
+  const ManifestFile file = Entry("bin/app.exe", content_);
+  const std::wstring target = Target(file.path);
+  lbtest::WriteFileBytes(target, "the running old version");
+  {
+    FileHandle lock(CreateFileW(target.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(lock);
+
+    EXPECT_EQ(Install(file), "Nao foi possivel finalizar um arquivo da instalacao.");
+    EXPECT_TRUE(lbtest::ReadFileBytes(Part(file.path)) == content_) << "verified file kept";
+    EXPECT_EQ(bytes_done_, kBefore + kSize);
+  }
+  EXPECT_EQ(lbtest::ReadFileBytes(target), "the running old version");
+  Posts();
+
+  EXPECT_EQ(Install(file), "");
+  EXPECT_TRUE(lbtest::ReadFileBytes(target) == content_);
+  EXPECT_FALSE(lbtest::PathExists(Part(file.path)));
+  EXPECT_EQ(server_.Requests().size(), 1u) << "the second run makes no request";
+  const std::vector<Post> posts = Posts();
+  ASSERT_EQ(posts.size(), 1u);
+  EXPECT_EQ(Narrow(posts[0].status), Narrow(kVerifying));
+  EXPECT_EQ(posts[0].bar, Bar(kBefore + kSize));
+}
+
+// A file server whose certificate the system does not trust gets no request
+// and leaves no partial file.
+TEST_F(InstallFileTest, UntrustedFileServerWritesNothing) {
+  FaultServer untrusted({.certificate = "selfsigned"});
+  untrusted.PutFile("files/file.bin", content_);
+  ManifestFile file = Entry("data/file.bin", content_);
+  file.url = Narrow(untrusted.Url("/files/file.bin"));
+
+  EXPECT_EQ(Install(file), "Falha de rede ao receber a atualizacao.");
+  EXPECT_FALSE(lbtest::PathExists(Part(file.path)));
+  EXPECT_FALSE(lbtest::PathExists(Target(file.path)));
+  EXPECT_TRUE(untrusted.Requests().empty());
+  EXPECT_TRUE(server_.Requests().empty());
+}
+
+// --- the realistic server --------------------------------------------------------
+
+struct NginxCase {
+  const char* name;
+  std::size_t partial;                // leftover partial file (prefix of the content)
+  std::vector<std::string> ranges;    // what nginx must have seen
+  std::vector<int> statuses;
+};
+
+void PrintTo(const NginxCase& c, std::ostream* out) { *out << c.name; }
+
+class InstallFileFromNginx : public InstallFileTest,
+                             public ::testing::WithParamInterface<NginxCase> {};
+
+TEST_P(InstallFileFromNginx, InstallsTheFileAndAsksOnlyForWhatIsMissing) {
+  const NginxCase& c = GetParam();
+  lbtest::NginxServer nginx;
+  nginx.PutFile("release/data/file.bin", content_);
+  ManifestFile file = Entry("data/file.bin", content_);
+  file.url = Narrow(nginx.Url("/release/data/file.bin"));
+  if (c.partial) lbtest::WriteFileBytes(Part(file.path), content_.substr(0, c.partial));
+
+  EXPECT_EQ(Install(file), "");
+
+  EXPECT_TRUE(lbtest::ReadFileBytes(Target(file.path)) == content_);
+  EXPECT_FALSE(lbtest::PathExists(Part(file.path)));
+  EXPECT_EQ(bytes_done_, kBefore + kSize);
+  const auto requests = nginx.Requests();
+  ASSERT_EQ(requests.size(), c.ranges.size());
+  for (std::size_t i = 0; i < requests.size(); ++i) {
+    EXPECT_EQ(requests[i].range, c.ranges[i]);
+    EXPECT_EQ(requests[i].status, c.statuses[i]);
+    EXPECT_EQ(requests[i].bytes, kSize - (c.partial == kSize ? 0 : c.partial));
+    EXPECT_EQ(requests[i].user_agent, lbtest::kRunUserAgent);
+  }
+  const std::vector<Post> posts = Posts();
+  ASSERT_FALSE(posts.empty());
+  EXPECT_EQ(posts.back().bar, Bar(kBefore + kSize));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Nginx, InstallFileFromNginx,
+    ::testing::Values(NginxCase{"FreshDownload", 0, {""}, {200}},
+                      NginxCase{"ResumeFromAPartialFile", 400000, {"bytes=400000-"}, {206}},
+                      NginxCase{"CompletePartialNeedsNoRequest", kSize, {}, {}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
