@@ -35,8 +35,9 @@ Rule keys (all optional):
   count           apply the rule to the next N requests only (0: always); the
                   count starts again when the rules file changes
 
-The server exits by itself after --lifetime seconds and when the process
---parent-pid ends.
+The server exits by itself after --lifetime seconds, and when the file
+--heartbeat stops changing for --heartbeat-timeout seconds (the test process
+that rewrites it has ended).
 """
 import argparse
 import http.server
@@ -316,20 +317,22 @@ class Server(http.server.ThreadingHTTPServer):
         pass  # failed handshakes and vanished clients are expected here
 
 
-def alive(pid):
-    """True while `pid` runs (a zombie counts as gone)."""
-    try:
-        with open("/proc/%d/stat" % pid) as f:
-            return f.read().rsplit(")", 1)[1].split()[0] != "Z"
-    except (OSError, IndexError):
-        return False
-
-
-def watch(parent_pid, lifetime):
-    deadline = time.monotonic() + lifetime
-    while time.monotonic() < deadline:
-        if parent_pid:
-            if not alive(parent_pid):
+def watch(heartbeat, heartbeat_timeout, lifetime):
+    """Exits the process after `lifetime` seconds, or once the file
+    `heartbeat` has not changed for `heartbeat_timeout` seconds (the test
+    process that rewrites it has gone)."""
+    start = time.monotonic()
+    last_key, last_change = None, start
+    while time.monotonic() - start < lifetime:
+        if heartbeat:
+            try:
+                st = os.stat(heartbeat)
+                key = (st.st_ino, st.st_mtime_ns, st.st_size)
+            except OSError:
+                key = None
+            if key != last_key:
+                last_key, last_change = key, time.monotonic()
+            elif time.monotonic() - last_change > heartbeat_timeout:
                 break
         time.sleep(0.5)
     os._exit(0)
@@ -358,10 +361,11 @@ def main():
     parser.add_argument("--rules", required=True)
     parser.add_argument("--log", required=True)
     parser.add_argument("--lifetime", type=float, default=600)
-    parser.add_argument("--parent-pid", type=int, default=0)
+    parser.add_argument("--heartbeat", help="file the test process keeps rewriting")
+    parser.add_argument("--heartbeat-timeout", type=float, default=15)
     args = parser.parse_args()
 
-    threading.Thread(target=watch, args=(args.parent_pid, args.lifetime), daemon=True).start()
+    threading.Thread(target=watch, args=(args.heartbeat, args.heartbeat_timeout, args.lifetime), daemon=True).start()
 
     server = bind(args.port, args.bind_wait)
     context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)

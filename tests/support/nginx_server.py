@@ -1,14 +1,16 @@
 #!/usr/bin/env python3
 """Runs nginx for one test: renders nginx.conf.in into --prefix, starts nginx
 in the foreground, writes the port to --port-file once it accepts
-connections, and stops nginx on SIGTERM, when --parent-pid ends or after
---lifetime seconds. The access log is --prefix/access.log (JSON lines)."""
+connections, and stops nginx on SIGTERM, after --lifetime seconds, or once
+the file --heartbeat has not changed for --heartbeat-timeout seconds.
+The access log is --prefix/access.log (JSON lines)."""
 import argparse
 import os
 import signal
 import socket
 import subprocess
 import sys
+import threading
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -38,13 +40,24 @@ def accepts(port):
         return False
 
 
-def alive(pid):
-    """True while `pid` runs (a zombie counts as gone)."""
-    try:
-        with open("/proc/%d/stat" % pid) as f:
-            return f.read().rsplit(")", 1)[1].split()[0] != "Z"
-    except (OSError, IndexError):
-        return False
+def watch(heartbeat, heartbeat_timeout, lifetime):
+    """Returns after `lifetime` seconds, or once the file
+    `heartbeat` has not changed for `heartbeat_timeout` seconds (the test
+    process that rewrites it has gone)."""
+    start = time.monotonic()
+    last_key, last_change = None, start
+    while time.monotonic() - start < lifetime:
+        if heartbeat:
+            try:
+                st = os.stat(heartbeat)
+                key = (st.st_ino, st.st_mtime_ns, st.st_size)
+            except OSError:
+                key = None
+            if key != last_key:
+                last_key, last_change = key, time.monotonic()
+            elif time.monotonic() - last_change > heartbeat_timeout:
+                break
+        time.sleep(0.5)
 
 
 def main():
@@ -58,7 +71,8 @@ def main():
     parser.add_argument("--port-file", required=True)
     parser.add_argument("--bind-wait", type=float, default=0)
     parser.add_argument("--lifetime", type=float, default=600)
-    parser.add_argument("--parent-pid", type=int, default=0)
+    parser.add_argument("--heartbeat", help="file the test process keeps rewriting")
+    parser.add_argument("--heartbeat-timeout", type=float, default=15)
     args = parser.parse_args()
 
     stopping = []
@@ -96,11 +110,10 @@ def main():
             f.write("%d\n" % port)
         os.replace(temporary, args.port_file)
 
-    end = time.monotonic() + args.lifetime
-    while ready and nginx.poll() is None and not stopping and time.monotonic() < end:
-        if args.parent_pid:
-            if not alive(args.parent_pid):
-                break
+    watcher = threading.Thread(target=watch, args=(args.heartbeat, args.heartbeat_timeout,
+                                                   args.lifetime), daemon=True)
+    watcher.start()
+    while ready and nginx.poll() is None and not stopping and watcher.is_alive():
         time.sleep(0.2)
 
     if nginx.poll() is None:

@@ -1,6 +1,7 @@
 #include "tests/support/test_servers.h"
 
 #include <windows.h>
+#include <objbase.h>  // CoTaskMemFree, named by common/win_handles.h
 
 #include <atomic>
 #include <cstdlib>
@@ -10,6 +11,7 @@
 #include <stdexcept>
 #include <string_view>
 
+#include "common/win_handles.h"
 #include "tests/support/test_support.h"
 #include "transfer/update_origin.h"
 
@@ -188,14 +190,6 @@ std::uint16_t UpdateOriginPort() {
                                                  nullptr, 10));
 }
 
-std::uint32_t UnixProcessId() {
-  // Wine opens files from the process itself, so /proc/self is this process.
-  std::ifstream stat{std::filesystem::path(L"Z:\\proc\\self\\stat")};
-  std::uint32_t pid = 0;
-  stat >> pid;
-  return pid;
-}
-
 // --- TestServer --------------------------------------------------------------
 
 TestServer::TestServer(const std::string& kind, const ServerOptions& options) : options_(options) {
@@ -234,13 +228,27 @@ std::string TestServer::CertificatePath(const char* extension) const {
 }
 
 void TestServer::Launch(const std::string& script, const std::string& arguments) {
+  // The server lives while this file keeps changing.
+  const std::wstring heartbeat = folder_ + L"\\heartbeat";
+  beating_ = true;
+  heartbeat_ = std::thread([this, heartbeat] {
+    for (unsigned beat = 0; beating_; ++beat) {
+      FileHandle file(CreateFileW(heartbeat.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                  CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+      DWORD written = 0;
+      if (file) WriteFile(file.get(), &beat, sizeof beat, &written, nullptr);
+      file.reset();
+      for (int i = 0; i < 10 && beating_; ++i) Sleep(50);
+    }
+  });
   const std::string folder = UnixFolder();
   const std::string port_file = folder + "/port";
   std::ostringstream command;
   command << "setsid /usr/bin/python3 " << ShellQuote(std::string(LB_TEST_SUPPORT_DIR) + "/" + script)
           << " --port " << options_.port << " --port-file " << ShellQuote(port_file)
           << " --bind-wait " << (options_.port ? options_.bind_wait_seconds : 0)
-          << " --lifetime " << options_.lifetime_seconds << " --parent-pid " << UnixProcessId()
+          << " --lifetime " << options_.lifetime_seconds << " --heartbeat "
+          << ShellQuote(folder + "/heartbeat")
           << " --cert " << ShellQuote(CertificatePath(".pem"))
           << " --key " << ShellQuote(CertificatePath(".key")) << " " << arguments
           << " </dev/null >" << ShellQuote(folder + "/server.out") << " 2>&1 & echo $! >"
@@ -273,6 +281,8 @@ void TestServer::Launch(const std::string& script, const std::string& arguments)
 }
 
 void TestServer::Stop() {
+  beating_ = false;
+  if (heartbeat_.joinable()) heartbeat_.join();
   if (pid_.empty()) return;
   RunUnix(std::string(kAliveFunction) + "kill -TERM " + pid_ +
           " 2>/dev/null; i=0; while alive " + pid_ +

@@ -8,26 +8,27 @@
 //                 realistic server (keep-alive, Range -> 206, sendfile).
 //
 // Both serve the files under Root(), log every request (Requests()), and stop
-// in their destructor. They also end by themselves when the test process
-// dies or after ServerOptions::lifetime_seconds, so none outlives its test.
+// in their destructor. They also end by themselves after
+// ServerOptions::lifetime_seconds, and within about 15 seconds once the test
+// process dies: a thread of the server object rewrites a heartbeat file that
+// the server watches. So none outlives its test.
 // A server on a fixed port waits (up to bind_wait_seconds) while another
 // process holds that port, which serialises tests that use the update origin.
 //
 // Construct, use and destroy a server on one thread; Requests() and SetRule()
 // may be called while a request runs on another thread.
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace lbtest {
 
 // The port of UpdateServerOrigin (443 when it names none).
 std::uint16_t UpdateOriginPort();
-
-// The Linux process id of the calling (Wine) process.
-std::uint32_t UnixProcessId();
 
 // One request as the server logged it once it was answered.
 struct ServerRequest {
@@ -87,6 +88,8 @@ class TestServer {
   std::uint16_t port_ = 0;
   std::string pid_;
   std::size_t skipped_ = 0;  // entries hidden by ClearRequests()
+  std::atomic<bool> beating_{false};
+  std::thread heartbeat_;
 };
 
 // Per-path behaviour of the FaultServer; unset fields mean "as usual".
