@@ -100,21 +100,21 @@ std::wstring NormalizeManifestWidePath(std::wstring_view path) {
     }
     pieces.swap(kept);
 
-    // "name/.." pairs go, with the separator after the "..", until none is left.
-    for (bool changed = true; changed;) {
-      changed = false;
-      for (std::size_t i = 0; i + 2 < pieces.size(); ++i) {
-        if (!pieces[i].separator && pieces[i].name != L".." && IsSep(pieces, i + 1) &&
-            IsName(pieces, i + 2, L"..")) {
-          std::size_t end = i + 3;
-          if (IsSep(pieces, end)) ++end;
-          pieces.erase(pieces.begin() + static_cast<std::ptrdiff_t>(i),
-                       pieces.begin() + static_cast<std::ptrdiff_t>(end));
-          changed = true;
-          break;
-        }
+    // "name/.." pairs go, with the separator after the "..", until none is
+    // left: one pass with the kept pieces as a stack, so a long chain of
+    // "a/a/../.." costs linear time.
+    kept.clear();
+    for (std::size_t i = 0; i < pieces.size(); ++i) {
+      const std::size_t n = kept.size();
+      if (IsName(pieces, i, L"..") && n >= 2 && kept[n - 1].separator && !kept[n - 2].separator &&
+          kept[n - 2].name != L"..") {
+        kept.resize(n - 2);
+        if (IsSep(pieces, i + 1)) ++i;
+        continue;
       }
+      kept.push_back(pieces[i]);
     }
+    pieces.swap(kept);
 
     // Nothing climbs above a root directory.
     if (root_directory) {
