@@ -18,6 +18,7 @@
 #include "app/messages.h"
 #include "install/launch_arguments.h"
 #include "tests/app/box_watcher.h"
+#include "tests/support/launch_record.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -37,43 +38,8 @@ void RecordingWorker() {
   ++g_workerStarts;
 }
 
-// What the stand-in application wrote about its start (see stand_in_emulator.cpp).
-struct LaunchRecord {
-  std::wstring command_line;
-  std::vector<std::wstring> argv;
-  std::wstring working_directory;
-};
-
-std::wstring Unescape(const std::wstring& value) {
-  std::wstring text;
-  for (size_t i = 0; i < value.size(); ++i) {
-    if (value[i] == L'\\' && i + 1 < value.size()) {
-      wchar_t next = value[++i];
-      text += next == L'n' ? L'\n' : next == L'r' ? L'\r' : next;
-    } else {
-      text += value[i];
-    }
-  }
-  return text;
-}
-
-LaunchRecord ParseLaunchRecord(const std::wstring& text) {
-  LaunchRecord record;
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t end = text.find(L'\n', start);
-    if (end == std::wstring::npos) end = text.size();
-    std::wstring line = text.substr(start, end - start);
-    start = end + 1;
-    size_t colon = line.find(L':');
-    if (colon == std::wstring::npos) continue;
-    std::wstring key = line.substr(0, colon), value = Unescape(line.substr(colon + 1));
-    if (key == L"command_line") record.command_line = value;
-    else if (key == L"arg") record.argv.push_back(value);
-    else if (key == L"working_directory") record.working_directory = value;
-  }
-  return record;
-}
+using lbtest::LaunchRecord;
+using lbtest::ParseLaunchRecord;
 
 class InstallerWindowTest : public lbtest::TempDirTest {
  protected:

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "tests/support/installer_run.h"
+#include "tests/support/launch_record.h"
 #include "tests/support/test_servers.h"
 #include "tests/support/test_support.h"
 
@@ -40,48 +41,6 @@ std::wstring DesktopFolder() {
 }
 
 std::wstring ShortcutPath() { return DesktopFolder() + L"\\Lanternbrook.lnk"; }
-
-// The stand-in application's record of its start (see stand_in_emulator.cpp).
-struct LaunchRecord {
-  bool present = false;
-  std::vector<std::wstring> args;  // argv[1..]
-  std::wstring working_directory;
-};
-
-std::wstring Unescape(const std::wstring& value) {
-  std::wstring out;
-  for (size_t i = 0; i < value.size(); ++i) {
-    if (value[i] == L'\\' && i + 1 < value.size()) {
-      wchar_t next = value[++i];
-      out += next == L'n' ? L'\n' : next == L'r' ? L'\r' : next;
-    } else {
-      out += value[i];
-    }
-  }
-  return out;
-}
-
-LaunchRecord ReadLaunchRecord(const std::wstring& record_path) {
-  LaunchRecord record;
-  if (!lbtest::PathExists(record_path)) return record;
-  record.present = true;
-  std::wstring text = Widen(lbtest::ReadFileBytes(record_path));
-  bool first_arg = true;
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t end = text.find(L'\n', start);
-    if (end == std::wstring::npos) end = text.size();
-    std::wstring line = text.substr(start, end - start);
-    start = end + 1;
-    if (line.rfind(L"arg:", 0) == 0) {
-      if (!first_arg) record.args.push_back(Unescape(line.substr(4)));
-      first_arg = false;
-    } else if (line.rfind(L"working_directory:", 0) == 0) {
-      record.working_directory = Unescape(line.substr(18));
-    }
-  }
-  return record;
-}
 
 // How a scenario bends the run.
 enum class Twist {
@@ -236,10 +195,7 @@ class InstallerEndToEnd : public lbtest::TempDirTest,
 
   std::wstring InstallerExe() const { return lbtest::BuildDir() + L"\\bin\\LanternbrookInstaller.exe"; }
   std::wstring LaunchedExe() const { return app_dir_ + L"\\" + GetParam().executable; }
-  std::wstring RecordPath() const {
-    std::wstring exe = LaunchedExe();
-    return exe.substr(0, exe.size() - 4) + L".launch.txt";
-  }
+  std::wstring RecordPath() const { return lbtest::LaunchRecordPath(LaunchedExe()); }
   std::wstring StagingDir() const { return app_dir_ + L"\\.install-staging"; }
 
   std::vector<std::string> FileRequests() const {
@@ -432,19 +388,20 @@ TEST_P(InstallerEndToEnd, Runs) {
   }
   EXPECT_EQ(lbtest::PathExists(ShortcutPath()), s.shortcut);
 
-  LaunchRecord record;
+  lbtest::LaunchRecord record;
   for (int i = 0; i < 100 && s.launch; ++i) {
-    record = ReadLaunchRecord(RecordPath());
+    record = lbtest::ReadLaunchRecord(LaunchedExe());
     if (record.present) break;
     Sleep(100);
   }
   if (!s.launch) {
     Sleep(500);
-    record = ReadLaunchRecord(RecordPath());
+    record = lbtest::ReadLaunchRecord(LaunchedExe());
   }
   EXPECT_EQ(record.present, s.launch);
   if (s.launch && record.present) {
-    EXPECT_EQ(record.args, s.launch_args);
+    ASSERT_FALSE(record.argv.empty());
+    EXPECT_EQ(std::vector<std::wstring>(record.argv.begin() + 1, record.argv.end()), s.launch_args);
     std::wstring exe = LaunchedExe();
     EXPECT_EQ(record.working_directory, exe.substr(0, exe.find_last_of(L'\\')));
   }
