@@ -1,0 +1,517 @@
+// Hostile servers: the fault server answers the run with broken connections,
+// refusals, wrong ranges, other content, bodies of the wrong length,
+// redirects to plain http and certificates that must not be trusted. Each run
+// ends with its fixed message, nothing unverified reaches the application
+// folder, and the next run against an honest server finishes the job.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <random>
+#include <sstream>
+
+#include "tests/reliability/reliability_support.h"
+#include "tests/support/test_servers.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+using lbtest::FaultRule;
+using lbtest::FaultServer;
+using lbtest::Narrow;
+using lbtest::ServerRequest;
+using namespace lbrel;
+
+constexpr char kSuccess[] = "Lanternbrook instalado e verificado com sucesso.";
+constexpr char kManifestRefused[] = "O servidor recusou o manifesto.";
+constexpr char kFileRefused[] = "O servidor recusou um arquivo da atualizacao.";
+constexpr char kInterrupted[] = "A conexao foi interrompida.";
+constexpr char kDigest[] = "Um arquivo recebido falhou na verificacao SHA-256.";
+constexpr char kNetwork[] = "Falha de rede ao receber a atualizacao.";
+
+constexpr char kVictim[] = "data/a.bin";  // the file most faults hit
+constexpr std::uint64_t kPartialAt = 600000;  // where the run before a resume case is cut
+
+Release SmallRelease(const std::string& url_prefix) {
+  Release release;
+  release.version = "3.1.0";
+  release.build = 310;
+  release.files.push_back(MakeFile("LanternbrookEmulator.exe", 300000, 31, url_prefix));
+  release.files.push_back(MakeFile(kVictim, 1500000, 32, url_prefix));
+  release.files.push_back(MakeFile("data/deep/b.bin", 700000, 33, url_prefix));
+  release.updater = MakeFile("LanternbrookUpdater.exe", 200000, 34, url_prefix);
+  return release;
+}
+
+const std::map<std::string, std::string>& UserFiles() {
+  static const std::map<std::string, std::string> files = {
+      {"saves/slot1.sav", lbtest::RandomBytes(5000, 901)}};
+  return files;
+}
+
+void PutUserFiles(const std::wstring& app_dir) {
+  for (const auto& [relative, bytes] : UserFiles()) {
+    std::wstring path = app_dir + L"\\" + lbtest::Widen(relative);
+    for (wchar_t& c : path) c = (c == L'/') ? L'\\' : c;
+    lbtest::WriteFileBytes(path, bytes);
+  }
+}
+
+// A plain-TCP listener on a free port that only records who connects: the
+// target of the redirects to http, to show that nothing follows them.
+class PlainListener {
+ public:
+  explicit PlainListener(const std::wstring& dir) : dir_(dir) {
+    static const char kScript[] =
+        "import os, socket, sys, time\n"
+        "s = socket.socket(); s.bind(('127.0.0.1', 0)); s.listen(8); s.settimeout(0.5)\n"
+        "open(sys.argv[1] + '.tmp', 'w').write(str(s.getsockname()[1]))\n"
+        "os.replace(sys.argv[1] + '.tmp', sys.argv[1])\n"
+        "end = time.time() + 300\n"
+        "while time.time() < end:\n"
+        "    try: c, _ = s.accept()\n"
+        "    except OSError: continue\n"
+        "    c.settimeout(2)\n"
+        "    try: data = c.recv(200)\n"
+        "    except OSError: data = b''\n"
+        "    open(sys.argv[2], 'ab').write(b'connection: ' + data.split(b'\\r\\n')[0] + b'\\n')\n"
+        "    c.close()\n";
+    const std::string unix_dir = lbtest::WindowsToUnixPath(dir_);
+    lbtest::RunUnix("setsid python3 -c " + lbtest::ShellQuote(kScript) + " " +
+                    lbtest::ShellQuote(unix_dir + "/listener.port") + " " +
+                    lbtest::ShellQuote(unix_dir + "/listener.log") + " </dev/null >/dev/null 2>&1 & echo $! > " +
+                    lbtest::ShellQuote(unix_dir + "/listener.pid"));
+    for (int i = 0; i < 500 && !lbtest::PathExists(dir_ + L"\\listener.port"); ++i) Sleep(20);
+    port_ = std::atoi(lbtest::ReadFileBytes(dir_ + L"\\listener.port").c_str());
+    EXPECT_NE(port_, 0) << "the plain listener did not start";
+  }
+  ~PlainListener() {
+    lbtest::RunUnix("kill $(cat " + lbtest::ShellQuote(lbtest::WindowsToUnixPath(dir_) + "/listener.pid") +
+                    ") 2>/dev/null");
+  }
+  PlainListener(const PlainListener&) = delete;
+  PlainListener& operator=(const PlainListener&) = delete;
+  int port() const { return port_; }
+  std::string Connections() const {
+    return lbtest::PathExists(dir_ + L"\\listener.log") ? lbtest::ReadFileBytes(dir_ + L"\\listener.log") : "";
+  }
+
+ private:
+  std::wstring dir_;
+  int port_ = 0;
+};
+
+// What a case may use and change while it sets up its fault.
+struct Scene {
+  FaultServer* origin = nullptr;
+  Release release;
+  std::unique_ptr<FaultServer> other;  // a second server, for file addresses elsewhere
+  std::unique_ptr<PlainListener> plain;  // where the redirects to http point
+  std::wstring app_dir;
+  std::wstring dir;  // the test's folder
+  std::uint64_t partial = 0;  // size of the victim's partial file before the faulty run
+
+  const ReleaseFile& Victim() const { return *release.Find(kVictim); }
+  std::wstring PartPath() const { return app_dir + L"\\.install-staging\\data\\a.bin.part"; }
+};
+
+struct ServerCase {
+  std::string name;
+  const char* group;
+  std::function<void(Scene&)> fault;  // sets the rules of the faulty run
+  const char* expected;               // its message
+  bool after_partial = false;         // first leave a partial victim file (a cut connection)
+  std::string origin_certificate = "localhost";
+  // Further checks after the faulty run, with the requests it made.
+  std::function<void(const Scene&, const std::vector<ServerRequest>&)> check;
+};
+
+FaultRule Status(int status) {
+  FaultRule rule;
+  rule.status = status;
+  return rule;
+}
+
+const ServerRequest* RequestFor(const std::vector<ServerRequest>& requests, const std::string& url) {
+  for (const ServerRequest& request : requests) {
+    if (request.path == url) return &request;
+  }
+  return nullptr;
+}
+
+void PartialUnchanged(const Scene& scene, const std::vector<ServerRequest>&) {
+  EXPECT_EQ(lbtest::FileSize(scene.PartPath()), scene.partial) << "the partial file must stay as it was";
+  EXPECT_EQ(lbtest::ReadFileBytes(scene.PartPath()), scene.Victim().bytes.substr(0, scene.partial));
+}
+
+void PartialDeleted(const Scene& scene, const std::vector<ServerRequest>&) {
+  EXPECT_FALSE(lbtest::PathExists(scene.PartPath())) << "a partial file that failed verification goes";
+}
+
+// The client stopped reading once the body ran past `size`.
+void StoppedAtSize(const Scene& scene, const std::vector<ServerRequest>& requests) {
+  PartialDeleted(scene, requests);
+  const ServerRequest* request = RequestFor(requests, scene.Victim().url);
+  ASSERT_NE(request, nullptr);
+  EXPECT_LT(request->bytes, scene.Victim().bytes.size() + (16u << 20))
+      << "the installer went on reading a body far longer than the file";
+}
+
+std::vector<ServerCase> Cases() {
+  std::vector<ServerCase> cases;
+  auto manifest_rule = [](FaultRule rule) {
+    return [rule](Scene& s) { s.origin->SetRule(kManifestPath, rule); };
+  };
+  auto victim_rule = [](FaultRule rule) {
+    return [rule](Scene& s) { s.origin->SetRule(s.Victim().url, rule); };
+  };
+
+  // Refusals.
+  cases.push_back({"manifest answered 500", "server: refusals", manifest_rule(Status(500)), kManifestRefused});
+  cases.push_back({"manifest answered 503", "server: refusals", manifest_rule(Status(503)), kManifestRefused});
+  cases.push_back({"manifest answered 404", "server: refusals", manifest_rule(Status(404)), kManifestRefused});
+  cases.push_back({"file answered 500", "server: refusals", victim_rule(Status(500)), kFileRefused});
+  cases.push_back({"file answered 404", "server: refusals", victim_rule(Status(404)), kFileRefused});
+  cases.push_back({"resume answered 502", "server: refusals", victim_rule(Status(502)), kFileRefused, true,
+                   "localhost", PartialUnchanged});
+  cases.push_back({"resume answered 416", "server: refusals", victim_rule(Status(416)), kFileRefused, true,
+                   "localhost", PartialUnchanged});
+  cases.push_back({"full request answered 416", "server: refusals", victim_rule(Status(416)), kFileRefused});
+
+  // Ranges and content.
+  {
+    FaultRule whole;
+    whole.ignore_range = true;
+    cases.push_back({"resume answered 200 with the whole file", "server: ranges and content",
+                     victim_rule(whole), kSuccess, true, "localhost",
+                     [](const Scene& s, const std::vector<ServerRequest>& requests) {
+                       const ServerRequest* request = RequestFor(requests, s.Victim().url);
+                       ASSERT_NE(request, nullptr);
+                       EXPECT_EQ(RangeStart(request->range), s.partial);
+                       EXPECT_EQ(request->status, 200);
+                       EXPECT_EQ(request->bytes, s.Victim().bytes.size());
+                     }});
+  }
+  cases.push_back({"resume answered 206 from an earlier offset", "server: ranges and content",
+                   [](Scene& s) {
+                     FaultRule rule;
+                     rule.range_offset = s.partial - 4096;
+                     s.origin->SetRule(s.Victim().url, rule);
+                   },
+                   kDigest, true, "localhost", PartialDeleted});
+  cases.push_back({"resume answered 206 from a later offset", "server: ranges and content",
+                   [](Scene& s) {
+                     FaultRule rule;
+                     rule.range_offset = s.partial + 4096;
+                     s.origin->SetRule(s.Victim().url, rule);
+                   },
+                   kDigest, true, "localhost", PartialDeleted});
+  {
+    FaultRule rule;
+    rule.range_offset = 1000;
+    cases.push_back({"request without Range answered 206 from offset 1000", "server: ranges and content",
+                     victim_rule(rule), kDigest, false, "localhost", PartialDeleted});
+  }
+  auto other_content = [](std::uint64_t size) {
+    return [size](Scene& s) {
+      s.origin->PutFile("other/a.bin", lbtest::RandomBytes(size, 555));
+      FaultRule rule;
+      rule.content = "other/a.bin";
+      s.origin->SetRule(s.Victim().url, rule);
+    };
+  };
+  cases.push_back({"resume served from other content", "server: ranges and content", other_content(1500000),
+                   kDigest, true, "localhost", PartialDeleted});
+  cases.push_back({"file served with other content of its size", "server: ranges and content",
+                   other_content(1500000), kDigest, false, "localhost", PartialDeleted});
+
+  // Bodies of the wrong length or framing.
+  cases.push_back({"body 1 MB longer than size", "server: body length", other_content(1500000 + (1 << 20)),
+                   kDigest, false, "localhost", StoppedAtSize});
+  {
+    FaultRule endless;
+    endless.endless = true;
+    endless.endless_limit = 1ull << 30;
+    cases.push_back({"endless body", "server: body length", victim_rule(endless), kDigest, false,
+                     "localhost", StoppedAtSize});
+    cases.push_back({"endless body on resume", "server: body length", victim_rule(endless), kDigest, true,
+                     "localhost", StoppedAtSize});
+  }
+  {
+    FaultRule shorter;
+    shorter.announce_length = 1500000 - 1000;
+    cases.push_back({"Content-Length 1000 bytes short", "server: body length", victim_rule(shorter), kDigest,
+                     false, "localhost", PartialDeleted});
+  }
+  {
+    // WinHTTP (Wine's) takes a clean close for the end of the body even
+    // when Content-Length announced more: the short file fails verification
+    // and is deleted, and the next run fetches it whole.
+    FaultRule cut;
+    cut.close_after = 900000;
+    cases.push_back({"connection closed cleanly inside the body", "server: body length", victim_rule(cut),
+                     kDigest, false, "localhost", PartialDeleted});
+  }
+  {
+    FaultRule chunked;
+    chunked.chunked = true;
+    cases.push_back({"chunked body", "server: body length", victim_rule(chunked), kSuccess});
+    cases.push_back({"chunked body on resume", "server: body length", victim_rule(chunked), kSuccess, true});
+    FaultRule tiny = chunked;
+    tiny.chunk_size = 97;
+    cases.push_back({"chunked body in 97-byte chunks", "server: body length", victim_rule(tiny), kSuccess});
+  }
+
+  // Redirects to plain http. WinHTTP refuses to follow them (the redirect
+  // policy disallows https to http); under Wine the refusal fails the
+  // receive step, so the run reports a network failure, and the plain
+  // listener the Location names never sees a connection.
+  auto to_http = [](bool manifest) {
+    return [manifest](Scene& s) {
+      s.plain = std::make_unique<PlainListener>(s.dir);
+      FaultRule rule;
+      const std::string path = manifest ? std::string(kManifestPath) : s.Victim().url;
+      rule.redirect = "http://localhost:" + std::to_string(s.plain->port()) + path;
+      s.origin->SetRule(path, rule);
+    };
+  };
+  auto nothing_followed = [](const Scene& s, const std::vector<ServerRequest>&) {
+    ASSERT_TRUE(s.plain);
+    EXPECT_EQ(s.plain->Connections(), "") << "the redirect to http was followed";
+  };
+  cases.push_back({"manifest redirected to http", "server: redirects and certificates", to_http(true), kNetwork,
+                   false, "localhost", nothing_followed});
+  cases.push_back({"file redirected to http", "server: redirects and certificates", to_http(false), kNetwork,
+                   false, "localhost", nothing_followed});
+  cases.push_back({"file redirected to https on the same server", "server: redirects and certificates",
+                   [](Scene& s) {
+                     s.origin->PutFile("moved/a.bin", s.Victim().bytes);
+                     FaultRule rule;
+                     rule.redirect = "https://localhost:" + std::to_string(s.origin->Port()) + "/moved/a.bin";
+                     s.origin->SetRule(s.Victim().url, rule);
+                   },
+                   kSuccess});
+
+  // Certificates that must not be trusted, on the update origin and on a
+  // file server named by an absolute address.
+  for (const char* certificate : {"otherhost", "expired", "selfsigned"}) {
+    const std::string what = std::string(certificate) == "otherhost" ? "a certificate for another host"
+                             : std::string(certificate) == "expired" ? "an expired certificate"
+                                                                     : "a self-signed certificate";
+    ServerCase origin_case{"update server with " + what, "server: redirects and certificates",
+                           [](Scene&) {}, kNetwork};
+    origin_case.origin_certificate = certificate;
+    cases.push_back(origin_case);
+    cases.push_back({"file server with " + what, "server: redirects and certificates",
+                     [certificate](Scene& s) {
+                       lbtest::ServerOptions options;
+                       options.certificate = certificate;
+                       s.other = std::make_unique<FaultServer>(options);
+                       ReleaseFile& victim = *const_cast<ReleaseFile*>(s.release.Find(kVictim));
+                       s.other->PutFile("files/a.bin", victim.bytes);
+                       victim.url = "https://localhost:" + std::to_string(s.other->Port()) + "/files/a.bin";
+                       PublishManifest(*s.origin, s.release.ManifestJson());
+                     },
+                     kNetwork});
+  }
+
+  // Manifest bodies.
+  {
+    FaultRule endless;
+    endless.endless = true;
+    endless.endless_limit = 64ull << 20;
+    cases.push_back({"endless manifest", "server: body length", manifest_rule(endless),
+                     "Manifesto maior que o limite de seguranca."});
+  }
+  return cases;
+}
+
+class HostileServerTest : public lbtest::TempDirTest, public ::testing::WithParamInterface<ServerCase> {};
+
+TEST_P(HostileServerTest, EndsWithItsMessageAndTheNextRunFinishes) {
+  const ServerCase& c = GetParam();
+  const int failures_before = FailedParts();
+  Scene scene;
+  scene.release = SmallRelease("/files/3.1.0/");
+  scene.app_dir = Path(L"app");
+  scene.dir = dir();
+  PutUserFiles(scene.app_dir);
+
+  lbtest::ServerOptions options;
+  options.port = lbtest::UpdateOriginPort();
+  options.certificate = "localhost";
+  auto origin = std::make_unique<FaultServer>(options);
+  Publish(*origin, scene.release);
+  scene.origin = origin.get();
+
+  if (c.after_partial) {
+    FaultRule cut;
+    cut.drop_after = kPartialAt;
+    origin->SetRule(scene.Victim().url, cut);
+    const Outcome first = RunInstallerExe(scene.app_dir);
+    EXPECT_EQ(first.Text(), kInterrupted) << "the run that leaves the partial file";
+    origin->ClearRules();
+    scene.partial = lbtest::FileSize(scene.PartPath());
+    ASSERT_GT(scene.partial, 0u) << "no partial file to resume";
+    ASSERT_LT(scene.partial, scene.Victim().bytes.size());
+  }
+
+  if (c.origin_certificate != "localhost") {
+    origin.reset();
+    options.certificate = c.origin_certificate;
+    origin = std::make_unique<FaultServer>(options);
+    Publish(*origin, scene.release);
+    scene.origin = origin.get();
+  }
+  origin->ClearRequests();
+  c.fault(scene);
+  const Outcome faulty = RunInstallerExe(scene.app_dir);
+  EXPECT_TRUE(faulty.finished);
+  EXPECT_EQ(faulty.Text(), c.expected);
+  const std::vector<ServerRequest> requests = origin->Requests();
+  if (c.check) c.check(scene, requests);
+  const Audit after_fault = AuditFolder(scene.app_dir, scene.release, nullptr, UserFiles());
+  EXPECT_TRUE(after_fault.problems.empty()) << "after the faulty run:" << after_fault.Describe();
+
+  // An honest server: the next run finishes.
+  if (c.origin_certificate != "localhost") {
+    origin.reset();
+    options.certificate = "localhost";
+    origin = std::make_unique<FaultServer>(options);
+    scene.origin = origin.get();
+  }
+  scene.other.reset();
+  scene.plain.reset();
+  scene.release = SmallRelease("/files/3.1.0/");
+  origin->ClearRules();
+  Publish(*origin, scene.release);
+  const Outcome next = RunInstallerExe(scene.app_dir);
+  EXPECT_EQ(next.Text(), kSuccess) << "the run after the fault";
+  const Audit installed = VerifyInstalled(scene.app_dir, scene.release);
+  EXPECT_TRUE(installed.problems.empty()) << installed.Describe();
+  const Audit final_audit = AuditFolder(scene.app_dir, scene.release, nullptr, UserFiles());
+  EXPECT_TRUE(final_audit.problems.empty()) << final_audit.Describe();
+
+  RecordCase(c.group, c.name, FailedParts() == failures_before,
+             after_fault.data_lost || final_audit.data_lost, faulty.Text());
+}
+
+void PrintTo(const ServerCase& c, std::ostream* out) { *out << c.name; }
+
+std::string CaseName(const ::testing::TestParamInfo<ServerCase>& info) {
+  std::string name;
+  for (char c : info.param.name) name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+  return name;
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, HostileServerTest, ::testing::ValuesIn(Cases()), CaseName);
+
+// Connections cut at seeded random offsets in every file of a release, one
+// file per run. A reset ends the run with "A conexao foi interrompida.",
+// keeps every byte that arrived, and the next run asks only for the rest. A
+// clean close ends the body for WinHTTP: the short file fails verification
+// ("Um arquivo recebido falhou na verificacao SHA-256."), is deleted, and the
+// next run fetches that file from its start.
+class DroppedConnectionTest : public lbtest::TempDirTest {};
+
+TEST_F(DroppedConnectionTest, EveryFileCutOnceAtARandomOffset) {
+  const std::uint32_t seed = Seed("dropped connections");
+  std::mt19937 random(seed);
+  const int count = Scaled(8, 24);
+  Release release;
+  release.version = "3.2.0";
+  release.build = 320;
+  std::uniform_int_distribution<std::size_t> sizes(100000, 1500000);
+  for (int i = 0; i < count; ++i) {
+    release.files.push_back(MakeFile("data/set" + std::to_string(i % 3) + "/part" + std::to_string(i) + ".bin",
+                                     sizes(random), 4000 + i, "/files/3.2.0/"));
+  }
+  release.updater = MakeFile("LanternbrookUpdater.exe", sizes(random), 4999, "/files/3.2.0/");
+
+  lbtest::ServerOptions options;
+  options.port = lbtest::UpdateOriginPort();
+  FaultServer server(options);
+  Publish(server, release);
+  struct Cut {
+    const ReleaseFile* file;
+    std::uint64_t offset;
+    bool reset;  // a TCP reset; otherwise a clean close
+  };
+  std::vector<Cut> cuts;
+  std::vector<const ReleaseFile*> all;
+  for (const ReleaseFile& file : release.files) all.push_back(&file);
+  all.push_back(&release.updater);
+  for (const ReleaseFile* file : all) {
+    std::uniform_int_distribution<std::uint64_t> offset(1, file->bytes.size() - 1);
+    Cut cut{file, offset(random), std::bernoulli_distribution(0.7)(random)};
+    FaultRule rule;
+    if (cut.reset) rule.drop_after = cut.offset;
+    else rule.close_after = cut.offset;
+    rule.count = 1;
+    server.SetRule(file->url, rule);
+    cuts.push_back(cut);
+  }
+
+  const std::wstring app_dir = Path(L"app");
+  PutUserFiles(app_dir);
+  std::uint64_t fetched = 0, refetched = 0;
+  // A cut is judged over two runs: the one it breaks and the one that resumes it.
+  int failures_at_cut = FailedParts();
+  bool lost_at_cut = false;
+  for (std::size_t i = 0; i <= cuts.size(); ++i) {
+    const int failures_now = FailedParts();
+    server.ClearRequests();
+    const Outcome outcome = RunInstallerExe(app_dir);
+    const std::vector<ServerRequest> requests = server.Requests();
+    for (const ServerRequest& request : requests) {
+      if (request.path != kManifestPath) fetched += request.bytes;
+    }
+    const Audit audit = AuditFolder(app_dir, release, nullptr, UserFiles());
+    EXPECT_TRUE(audit.problems.empty()) << "run " << (i + 1) << ":" << audit.Describe();
+    if (i > 0) {
+      const Cut& before = cuts[i - 1];
+      const ServerRequest* resumed = RequestFor(requests, before.file->url);
+      EXPECT_NE(resumed, nullptr) << before.file->path << " was not asked for again";
+      if (resumed && before.reset) {
+        EXPECT_EQ(resumed->range, "bytes=" + std::to_string(before.offset) + "-")
+            << before.file->path << ": the resumed request should start where the cut was";
+        EXPECT_EQ(resumed->status, 206);
+      } else if (resumed) {
+        EXPECT_EQ(resumed->range, "") << before.file->path << ": fetched again from its start";
+        EXPECT_EQ(resumed->status, 200);
+      }
+      std::ostringstream name;
+      name << before.file->path << " cut at " << before.offset << " of " << before.file->bytes.size()
+           << (before.reset ? " by a reset" : " by a close");
+      RecordCase("server: dropped connections", name.str(), FailedParts() == failures_at_cut,
+                 lost_at_cut || audit.data_lost);
+    }
+    failures_at_cut = failures_now;
+    lost_at_cut = audit.data_lost;
+    if (i < cuts.size()) {
+      const Cut& cut = cuts[i];
+      std::wstring part = app_dir + L"\\.install-staging\\" + lbtest::Widen(cut.file->path) + L".part";
+      for (wchar_t& c : part) c = (c == L'/') ? L'\\' : c;
+      if (cut.reset) {
+        EXPECT_EQ(outcome.Text(), kInterrupted) << cut.file->path << " reset after " << cut.offset;
+        EXPECT_EQ(lbtest::FileSize(part), cut.offset) << cut.file->path << ": every byte that arrived is kept";
+      } else {
+        EXPECT_EQ(outcome.Text(), kDigest) << cut.file->path << " closed after " << cut.offset;
+        EXPECT_FALSE(lbtest::PathExists(part)) << cut.file->path << ": the short file is deleted";
+        refetched += cut.offset;
+      }
+    } else {
+      EXPECT_EQ(outcome.Text(), kSuccess);
+      const Audit installed = VerifyInstalled(app_dir, release);
+      EXPECT_TRUE(installed.problems.empty()) << installed.Describe();
+    }
+  }
+  std::ostringstream figures;
+  figures << "dropped connections: " << cuts.size() << " cuts (seed " << seed << "); release "
+          << release.Size() << " bytes, fetched " << fetched << " (" << refetched
+          << " again: what arrived before the clean closes)";
+  RecordFigures(figures.str());
+  EXPECT_EQ(fetched, release.Size() + refetched) << "no byte is fetched twice after a reset";
+}
+
+}  // namespace
