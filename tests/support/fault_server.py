@@ -52,6 +52,8 @@ import threading
 import time
 import urllib.parse
 
+import server_lifetime
+
 
 class Rules:
     def __init__(self, path):
@@ -317,24 +319,9 @@ class Server(http.server.ThreadingHTTPServer):
         pass  # failed handshakes and vanished clients are expected here
 
 
-def watch(heartbeat, heartbeat_timeout, lifetime):
-    """Exits the process after `lifetime` seconds, or once the file
-    `heartbeat` has not changed for `heartbeat_timeout` seconds (the test
-    process that rewrites it has gone)."""
-    start = time.monotonic()
-    last_key, last_change = None, start
-    while time.monotonic() - start < lifetime:
-        if heartbeat:
-            try:
-                st = os.stat(heartbeat)
-                key = (st.st_ino, st.st_mtime_ns, st.st_size)
-            except OSError:
-                key = None
-            if key != last_key:
-                last_key, last_change = key, time.monotonic()
-            elif time.monotonic() - last_change > heartbeat_timeout:
-                break
-        time.sleep(0.5)
+def watch_and_exit(heartbeat, heartbeat_timeout, lifetime):
+    """Ends the process once the server may live no longer."""
+    server_lifetime.watch(heartbeat, heartbeat_timeout, lifetime)
     os._exit(0)
 
 
@@ -365,7 +352,7 @@ def main():
     parser.add_argument("--heartbeat-timeout", type=float, default=15)
     args = parser.parse_args()
 
-    threading.Thread(target=watch, args=(args.heartbeat, args.heartbeat_timeout, args.lifetime), daemon=True).start()
+    threading.Thread(target=watch_and_exit, args=(args.heartbeat, args.heartbeat_timeout, args.lifetime), daemon=True).start()
 
     server = bind(args.port, args.bind_wait)
     context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)

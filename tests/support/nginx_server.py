@@ -13,6 +13,8 @@ import sys
 import threading
 import time
 
+import server_lifetime
+
 HERE = os.path.dirname(os.path.abspath(__file__))
 
 
@@ -38,26 +40,6 @@ def accepts(port):
             return True
     except OSError:
         return False
-
-
-def watch(heartbeat, heartbeat_timeout, lifetime):
-    """Returns after `lifetime` seconds, or once the file
-    `heartbeat` has not changed for `heartbeat_timeout` seconds (the test
-    process that rewrites it has gone)."""
-    start = time.monotonic()
-    last_key, last_change = None, start
-    while time.monotonic() - start < lifetime:
-        if heartbeat:
-            try:
-                st = os.stat(heartbeat)
-                key = (st.st_ino, st.st_mtime_ns, st.st_size)
-            except OSError:
-                key = None
-            if key != last_key:
-                last_key, last_change = key, time.monotonic()
-            elif time.monotonic() - last_change > heartbeat_timeout:
-                break
-        time.sleep(0.5)
 
 
 def main():
@@ -110,7 +92,7 @@ def main():
             f.write("%d\n" % port)
         os.replace(temporary, args.port_file)
 
-    watcher = threading.Thread(target=watch, args=(args.heartbeat, args.heartbeat_timeout,
+    watcher = threading.Thread(target=server_lifetime.watch, args=(args.heartbeat, args.heartbeat_timeout,
                                                    args.lifetime), daemon=True)
     watcher.start()
     while ready and nginx.poll() is None and not stopping and watcher.is_alive():
