@@ -134,6 +134,9 @@ void InstallerRun::Pump() {
     EnumChildWindows(box, FindBoxText, reinterpret_cast<LPARAM>(&seen.text));
     seen.seen_at_ms = GetTickCount() - started_;
     if (seen.text.empty()) continue;  // not painted yet; look again next time
+    // The window's state as the box shows: taken after the box was found, so
+    // the labels set before it was opened are there.
+    now = Snapshot();
     bool dismiss = !handler_ || handler_(seen, now);
     boxes_.push_back(seen);
     handled_.push_back(box);
