@@ -54,10 +54,10 @@ struct ManifestCase {
   std::string path_json;  // JSON text of the hostile entry's "path" (quotes included)
   std::string url_json;   // JSON text of its "url"; empty: the payload on the update server
   Expect expect;
-  std::string message;
+  std::string message = {};
   // When set: the drive-relative current folder of C: becomes C:\lbx-sandbox,
   // holding this file, and the run is a process of its own (it may hang).
-  std::string sandbox_file;
+  std::string sandbox_file = {};
 };
 
 std::string Q(const std::string& raw) { return "\"" + raw + "\""; }

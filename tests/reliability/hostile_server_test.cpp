@@ -123,7 +123,12 @@ struct ServerCase {
   bool after_partial = false;         // first leave a partial victim file (a cut connection)
   std::string origin_certificate = "localhost";
   // Further checks after the faulty run, with the requests it made.
-  std::function<void(const Scene&, const std::vector<ServerRequest>&)> check;
+  std::function<void(const Scene&, const std::vector<ServerRequest>&)> check = {};
+  // Run the installer as its own process for every run of the case. The
+  // other cases run the worker in this process, which is quicker; but WinHTTP
+  // keeps idle connections for the whole process, and a server that sends
+  // more than it announced leaves one behind that the next run would reuse.
+  bool own_process = false;
 };
 
 FaultRule Status(int status) {
@@ -241,7 +246,7 @@ std::vector<ServerCase> Cases() {
     FaultRule shorter;
     shorter.announce_length = 1500000 - 1000;
     cases.push_back({"Content-Length 1000 bytes short", "server: body length", victim_rule(shorter), kDigest,
-                     false, "localhost", PartialDeleted});
+                     false, "localhost", PartialDeleted, true});
   }
   {
     // WinHTTP (Wine's) takes a clean close for the end of the body even
@@ -330,6 +335,9 @@ class HostileServerTest : public lbtest::TempDirTest, public ::testing::WithPara
 
 TEST_P(HostileServerTest, EndsWithItsMessageAndTheNextRunFinishes) {
   const ServerCase& c = GetParam();
+  auto Run = [&c](const std::wstring& app_dir) {
+    return c.own_process ? RunInstallerExe(app_dir) : RunWorker(app_dir);
+  };
   const int failures_before = FailedParts();
   Scene scene;
   scene.release = SmallRelease("/files/3.1.0/");
@@ -348,7 +356,7 @@ TEST_P(HostileServerTest, EndsWithItsMessageAndTheNextRunFinishes) {
     FaultRule cut;
     cut.drop_after = kPartialAt;
     origin->SetRule(scene.Victim().url, cut);
-    const Outcome first = RunInstallerExe(scene.app_dir);
+    const Outcome first = Run(scene.app_dir);
     EXPECT_EQ(first.Text(), kInterrupted) << "the run that leaves the partial file";
     origin->ClearRules();
     scene.partial = lbtest::FileSize(scene.PartPath());
@@ -365,7 +373,7 @@ TEST_P(HostileServerTest, EndsWithItsMessageAndTheNextRunFinishes) {
   }
   origin->ClearRequests();
   c.fault(scene);
-  const Outcome faulty = RunInstallerExe(scene.app_dir);
+  const Outcome faulty = Run(scene.app_dir);
   EXPECT_TRUE(faulty.finished);
   EXPECT_EQ(faulty.Text(), c.expected);
   const std::vector<ServerRequest> requests = origin->Requests();
@@ -385,7 +393,7 @@ TEST_P(HostileServerTest, EndsWithItsMessageAndTheNextRunFinishes) {
   scene.release = SmallRelease("/files/3.1.0/");
   origin->ClearRules();
   Publish(*origin, scene.release);
-  const Outcome next = RunInstallerExe(scene.app_dir);
+  const Outcome next = Run(scene.app_dir);
   EXPECT_EQ(next.Text(), kSuccess) << "the run after the fault";
   const Audit installed = VerifyInstalled(scene.app_dir, scene.release);
   EXPECT_TRUE(installed.problems.empty()) << installed.Describe();
@@ -461,7 +469,7 @@ TEST_F(DroppedConnectionTest, EveryFileCutOnceAtARandomOffset) {
   for (std::size_t i = 0; i <= cuts.size(); ++i) {
     const int failures_now = FailedParts();
     server.ClearRequests();
-    const Outcome outcome = RunInstallerExe(app_dir);
+    const Outcome outcome = RunWorker(app_dir);
     const std::vector<ServerRequest> requests = server.Requests();
     for (const ServerRequest& request : requests) {
       if (request.path != kManifestPath) fetched += request.bytes;

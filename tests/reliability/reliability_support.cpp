@@ -155,8 +155,17 @@ const ReleaseFile* Release::Find(const std::string& path) const {
 
 ReleaseFile MakeFile(const std::string& path, std::size_t size, std::uint32_t seed,
                      const std::string& url_prefix) {
-  return WithBytes(ReleaseFile{path, {}, {}, {}, {}, {}}, lbtest::RandomBytes(size, seed),
-                   url_prefix);
+  // The same bytes come back in many cases: their digest is taken once.
+  static std::map<std::pair<std::size_t, std::uint32_t>, std::pair<std::string, std::string>> made;
+  auto it = made.find({size, seed});
+  if (it == made.end()) {
+    std::string bytes = lbtest::RandomBytes(size, seed);
+    std::string hash = lbtest::ReferenceSha256(bytes);
+    EXPECT_EQ(hash.size(), 64u) << "no reference digest for " << path;
+    it = made.emplace(std::make_pair(size, seed), std::make_pair(std::move(bytes), std::move(hash))).first;
+  }
+  ReleaseFile file{path, it->second.first, it->second.second, url_prefix + path, {}, {}};
+  return file;
 }
 
 ReleaseFile WithBytes(const ReleaseFile& file, std::string bytes, const std::string& url_prefix) {
@@ -415,7 +424,7 @@ Audit VerifyInstalled(const std::wstring& app_dir, const Release& next) {
   expected.push_back(&next.updater);
 
   std::string command = "cd " + ShellQuote(lbtest::WindowsToUnixPath(app_dir)) + " && sha256sum -b --";
-  for (const ReleaseFile* file : expected) command += " " + ShellQuote(file->path);
+  for (const ReleaseFile* file : expected) command.append(" ").append(ShellQuote(file->path));
   std::istringstream lines(lbtest::RunUnixOutput(command + " 2>/dev/null"));
   std::map<std::string, std::string> digests;
   for (std::string line; std::getline(lines, line);) {
