@@ -15,9 +15,11 @@
 //              a window of the installer's size and style and pumps its
 //              messages, and destroys it at the end: what a window alone
 //              costs the process (no progress is posted to it)
-//   ceiling digest <list> [--window]
+//   ceiling digest <list> [--window] [--zeroed-buffer-per-file | --raw-buffer-per-file]
 //     <list>: one line per file, tab-separated: path, SHA-256. Only the CNG
-//     digests.
+//     digests, with one provider and one 1 MiB read buffer for all files,
+//     or a new buffer per file: a zero-filled std::vector, or a block left
+//     uninitialised (to price each on its own).
 //
 // Prints key=value lines (seconds of each phase, bytes, reads, requests).
 // Exits 1 when a request, a write or a digest fails or a digest differs.
@@ -110,8 +112,8 @@ void CreateParents(const std::wstring& path, std::set<std::wstring>& made) {
   }
 }
 
-std::wstring Sha256OfFile(BCRYPT_ALG_HANDLE provider, const std::wstring& path,
-                          std::vector<UCHAR>& buffer, std::uint64_t& bytes) {
+std::wstring Sha256OfFile(BCRYPT_ALG_HANDLE provider, const std::wstring& path, UCHAR* buffer,
+                          std::uint64_t& bytes) {
   BcryptHashHandle hash;
   if (BCryptCreateHash(provider, hash.put(), nullptr, 0, nullptr, 0, 0) < 0) {
     throw std::runtime_error("BCryptCreateHash failed");
@@ -121,12 +123,12 @@ std::wstring Sha256OfFile(BCRYPT_ALG_HANDLE provider, const std::wstring& path,
   if (!file) throw std::runtime_error("cannot open a file to digest");
   for (;;) {
     DWORD read = 0;
-    if (!ReadFile(file.get(), buffer.data(), kFileBufferSize, &read, nullptr)) {
+    if (!ReadFile(file.get(), buffer, kFileBufferSize, &read, nullptr)) {
       throw std::runtime_error("ReadFile failed");
     }
     if (read == 0) break;
     bytes += read;
-    if (BCryptHashData(hash.get(), buffer.data(), read, 0) < 0) {
+    if (BCryptHashData(hash.get(), buffer, read, 0) < 0) {
       throw std::runtime_error("BCryptHashData failed");
     }
   }
@@ -143,7 +145,14 @@ std::wstring Sha256OfFile(BCRYPT_ALG_HANDLE provider, const std::wstring& path,
   return text;
 }
 
-void DigestAll(const std::vector<Entry>& entries) {
+// Where the digest's 1 MiB read buffer comes from.
+enum class DigestBuffer {
+  kShared,        // one for all files
+  kZeroedPerFile,  // a zero-filled std::vector per file
+  kRawPerFile,     // an uninitialised heap block per file
+};
+
+void DigestAll(const std::vector<Entry>& entries, DigestBuffer mode = DigestBuffer::kShared) {
   Stopwatch clock;
   BcryptAlgorithmHandle provider;
   if (BCryptOpenAlgorithmProvider(provider.put(), BCRYPT_SHA256_ALGORITHM, nullptr, 0) < 0) {
@@ -155,7 +164,17 @@ void DigestAll(const std::vector<Entry>& entries) {
   for (const Entry& entry : entries) {
     if (entry.hash == L"-") continue;  // fetched, but not part of the release (the manifest)
     ++digested;
-    if (CompareStringOrdinal(Sha256OfFile(provider.get(), entry.path, buffer, bytes).c_str(), -1,
+    std::vector<UCHAR> zeroed;
+    std::unique_ptr<UCHAR[]> raw;
+    UCHAR* block = buffer.data();
+    if (mode == DigestBuffer::kZeroedPerFile) {
+      zeroed.resize(kFileBufferSize);
+      block = zeroed.data();
+    } else if (mode == DigestBuffer::kRawPerFile) {
+      raw = std::make_unique_for_overwrite<UCHAR[]>(kFileBufferSize);
+      block = raw.get();
+    }
+    if (CompareStringOrdinal(Sha256OfFile(provider.get(), entry.path, block, bytes).c_str(), -1,
                              entry.hash.c_str(), -1, TRUE) != CSTR_EQUAL) {
       throw std::runtime_error("digest differs");
     }
@@ -301,11 +320,14 @@ int wmain(int argc, wchar_t** argv) {
     }
     const std::wstring mode = argv[1];
     bool query = false, flush = false, window = false;
+    DigestBuffer digest_buffer = DigestBuffer::kShared;
     for (int i = 3; i < argc; ++i) {
       const std::wstring option = argv[i];
       if (option == L"--query") query = true;
       else if (option == L"--flush") flush = true;
       else if (option == L"--window") window = true;
+      else if (option == L"--zeroed-buffer-per-file") digest_buffer = DigestBuffer::kZeroedPerFile;
+      else if (option == L"--raw-buffer-per-file") digest_buffer = DigestBuffer::kRawPerFile;
       else throw std::runtime_error("unknown option");
     }
     Stopwatch total;
@@ -315,7 +337,7 @@ int wmain(int argc, wchar_t** argv) {
         DownloadAll(entries, query, flush);
         DigestAll(entries);
       } else if (mode == L"digest") {
-        DigestAll(ReadList(argv[2], false));
+        DigestAll(ReadList(argv[2], false), digest_buffer);
       } else {
         throw std::runtime_error("unknown mode");
       }

@@ -8,6 +8,9 @@
 //   ui_probe <posts> unchanged   the same three controls, but the handler sets a
 //                                label only when its text changes and moves the
 //                                bar only when its position changes
+//   ui_probe <posts> latest      the same three controls, but the handler first
+//                                takes (and frees) every ProgressMessage already
+//                                queued behind this one and shows only the last
 //
 // Prints key=value lines: posts, seconds the worker took to post them,
 // seconds until the window had handled them all, messages handled per second.
@@ -51,8 +54,10 @@ void Flood() {
   PostThreadMessageW(ui_thread, kDrained, 0, 0);
 }
 
-// The alternative handler: what the window shows is the same.
-LRESULT CALLBACK UnchangedSkippedProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+bool g_latest_only = false;  // the "latest" handler instead of "unchanged"
+
+// The alternative handlers: what the window shows is the same.
+LRESULT CALLBACK AlternativeProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
   static HWND status, detail, bar;
   switch (message) {
     case WM_CREATE: {
@@ -73,6 +78,19 @@ LRESULT CALLBACK UnchangedSkippedProc(HWND window, UINT message, WPARAM wparam, 
     }
     case ProgressMessage: {
       std::unique_ptr<std::wstring> text = TakeMessageText(lparam);
+      if (g_latest_only) {
+        MSG later;
+        while (PeekMessageW(&later, window, ProgressMessage, ProgressMessage, PM_REMOVE)) {
+          text = TakeMessageText(later.lParam);
+          wparam = later.wParam;
+        }
+        const std::wstring all = text ? *text : std::wstring();
+        const std::size_t line_feed = all.find(L'\n');
+        SetWindowTextW(status, all.substr(0, line_feed).c_str());
+        SetWindowTextW(detail, line_feed == std::wstring::npos ? L"" : all.c_str() + line_feed + 1);
+        SendMessageW(bar, PBM_SETPOS, wparam, 0);
+        return 0;
+      }
       const std::wstring all = text ? *text : std::wstring();
       const std::size_t line_feed = all.find(L'\n');
       const std::wstring status_text = all.substr(0, line_feed);
@@ -100,7 +118,7 @@ LRESULT CALLBACK UnchangedSkippedProc(HWND window, UINT message, WPARAM wparam, 
 
 int wmain(int argc, wchar_t** argv) {
   if (argc != 3) {
-    std::fprintf(stderr, "usage: ui_probe <posts> installer|unchanged\n");
+    std::fprintf(stderr, "usage: ui_probe <posts> installer|unchanged|latest\n");
     return 2;
   }
   g_posts = _wtoi(argv[1]);
@@ -114,10 +132,11 @@ int wmain(int argc, wchar_t** argv) {
     SetWorkerProcedure(&Flood);
     if (!RegisterInstallerWindowClass(instance)) return 1;
     window = CreateInstallerWindow(instance);
-  } else if (mode == L"unchanged") {
+  } else if (mode == L"unchanged" || mode == L"latest") {
+    g_latest_only = mode == L"latest";
     WNDCLASSEXW window_class{};
     window_class.cbSize = sizeof window_class;
-    window_class.lpfnWndProc = UnchangedSkippedProc;
+    window_class.lpfnWndProc = AlternativeProc;
     window_class.hInstance = instance;
     window_class.hCursor = LoadCursorW(nullptr, IDC_ARROW);
     window_class.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
