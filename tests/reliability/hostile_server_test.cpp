@@ -37,7 +37,7 @@ Release SmallRelease(const std::string& url_prefix) {
   release.version = "3.1.0";
   release.build = 310;
   release.files.push_back(MakeFile("LanternbrookEmulator.exe", 300000, 31, url_prefix));
-  release.files.push_back(MakeFile(kVictim, 1500000, 32, url_prefix));
+  release.files.push_back(MakeFile(kVictim, 1500000, 32, url_prefix));  // files[1]
   release.files.push_back(MakeFile("data/deep/b.bin", 700000, 33, url_prefix));
   release.updater = MakeFile("LanternbrookUpdater.exe", 200000, 34, url_prefix);
   return release;
@@ -312,7 +312,7 @@ std::vector<ServerCase> Cases() {
                        lbtest::ServerOptions options;
                        options.certificate = certificate;
                        s.other = std::make_unique<FaultServer>(options);
-                       ReleaseFile& victim = *const_cast<ReleaseFile*>(s.release.Find(kVictim));
+                       ReleaseFile& victim = s.release.files[1];  // kVictim
                        s.other->PutFile("files/a.bin", victim.bytes);
                        victim.url = "https://localhost:" + std::to_string(s.other->Port()) + "/files/a.bin";
                        PublishManifest(*s.origin, s.release.ManifestJson());
