@@ -602,12 +602,13 @@ class Bench:
             target="reported", ok=None))
 
     def close_latency(self, release):
+        """On the largest release, so the download lasts for every sample."""
         log("check: WM_CLOSE warning while downloading at full speed")
         self.serve(release)
         app_dir = self.fresh(release, "close")
         self.settle()
         result = self.wine(os.path.join(self.programs, "close_probe.exe"),
-                           [str(self.size["close_samples"]), "300", win_path(self.installer),
+                           [str(self.size["close_samples"]), "1000", win_path(self.installer),
                             "--app-dir", win_path(app_dir)] + INSTALLER_FLAGS)
         values = result.values()
         latencies = [float(m) for m in re.findall(r"latency_ms=([0-9.]+)", result.output)]
@@ -1130,7 +1131,7 @@ def main():
         if want("progress"):
             bench.progress_posts(big)
         if want("close"):
-            bench.close_latency(big)
+            bench.close_latency(huge)
         if want("profile"):
             bench.ladder(big, big_name)
             bench.ladder(many, many_name)

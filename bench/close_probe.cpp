@@ -134,7 +134,7 @@ int wmain(int argc, wchar_t** argv) {
     const LONGLONG posted = Now();
     PostMessageW(main_window, WM_CLOSE, 0, 0);
     HWND box = nullptr;
-    while (!box && Milliseconds(posted, Now()) < 10000) {
+    while (!box && Milliseconds(posted, Now()) < 60000) {
       box = FindTopLevel(info.dwProcessId, L"#32770");
       if (!box && WaitForSingleObject(process.get(), 10) == WAIT_OBJECT_0) break;
     }
