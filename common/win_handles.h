@@ -16,6 +16,14 @@ struct FileHandleTraits {
 // CreateFileW results.
 using FileHandle = UniqueHandle<FileHandleTraits>;
 
+struct FindHandleTraits {
+  using Type = HANDLE;
+  static Type Invalid() noexcept { return INVALID_HANDLE_VALUE; }
+  static void Close(Type h) noexcept { ::FindClose(h); }
+};
+// FindFirstFileExW results.
+using FindHandle = UniqueHandle<FindHandleTraits>;
+
 struct KernelHandleTraits {
   using Type = HANDLE;
   static Type Invalid() noexcept { return nullptr; }

@@ -21,6 +21,7 @@
 #include "finish/updater_bootstrap.h"
 #include "install/launch_arguments.h"
 #include "install/progress.h"
+#include "install/staging_removal.h"
 #include "manifest/json_reader.h"
 #include "manifest/manifest_download.h"
 #include "manifest/update_manifest.h"
@@ -120,9 +121,7 @@ void PerformInstallation(const std::vector<std::wstring>* arguments, ComApartmen
                        BuildInstallMetadata(manifest.version, manifest.build));
   if (options.create_shortcut) CreateDesktopShortcut(options.app_executable);
 
-  std::error_code ignored;
-  std::filesystem::remove_all(std::filesystem::path(JoinPath(options.app_dir, StagingFolderName)),
-                              ignored);
+  RemoveFolderTree(JoinPath(options.app_dir, StagingFolderName));
 
   if (options.launch_after_install) {
     g_launchPath = options.app_executable;
