@@ -24,8 +24,13 @@ void WriteInstallMetadata(const std::wstring& target, const std::string& content
     std::ofstream out(std::filesystem::path(temporary),
                       std::ios::out | std::ios::binary | std::ios::trunc);
     out.write(content.data(), static_cast<std::streamsize>(content.size()));
+    // The stream buffers the document: only a flush shows whether it reached
+    // the file. Without it a full disk would leave an empty temporary file,
+    // which the rename would then put over a good version.json.
+    out.flush();
     if (!out) throw std::runtime_error("Falha ao gravar os metadados da instalacao.");
-    out.close();  // a failure reported only here is not examined
+    out.close();
+    if (!out) throw std::runtime_error("Falha ao gravar os metadados da instalacao.");
   }
 
   if (!::MoveFileExW(temporary.c_str(), target.c_str(),
