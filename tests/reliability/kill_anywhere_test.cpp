@@ -37,13 +37,13 @@ struct Releases {
 };
 
 Releases MakeReleases() {
-  struct Spec {
+  struct PlannedFile {
     const char* path;
     std::size_t old_size;  // 0: not in 1.0
     std::size_t new_size;  // 0: not in 2.0
     bool unchanged;
   };
-  const Spec specs[] = {
+  const PlannedFile planned[] = {
       {"LanternbrookEmulator.exe", 2100000, 2500000, false},
       {"bin/core.dll", 5000000, 6000000, false},
       {"bin/plugins/render.dll", 0, 3000000, false},
@@ -60,16 +60,16 @@ Releases MakeReleases() {
   r.next.version = "2.0.0";
   r.next.build = 200;
   std::uint32_t seed = 1000;
-  for (const Spec& spec : specs) {
+  for (const PlannedFile& item : planned) {
     ReleaseFile old_file;
-    if (spec.old_size) {
-      old_file = MakeFile(spec.path, spec.old_size, ++seed, "/files/1.0.0/");
+    if (item.old_size) {
+      old_file = MakeFile(item.path, item.old_size, ++seed, "/files/1.0.0/");
       r.old_release.files.push_back(old_file);
     }
-    if (spec.new_size) {
-      ReleaseFile new_file = spec.unchanged ? WithBytes(old_file, old_file.bytes, "/files/2.0.0/")
-                                            : MakeFile(spec.path, spec.new_size, ++seed, "/files/2.0.0/");
-      if (!spec.unchanged) r.needed += new_file.bytes.size();
+    if (item.new_size) {
+      ReleaseFile new_file = item.unchanged ? WithBytes(old_file, old_file.bytes, "/files/2.0.0/")
+                                            : MakeFile(item.path, item.new_size, ++seed, "/files/2.0.0/");
+      if (!item.unchanged) r.needed += new_file.bytes.size();
       r.next.files.push_back(new_file);
     }
   }
