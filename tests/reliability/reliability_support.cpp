@@ -197,23 +197,6 @@ void InstallDirectly(const std::wstring& app_dir, const Release& release) {
   lbtest::WriteFileBytes(Under(app_dir, "version.json"), release.MetadataJson());
 }
 
-std::string JsonString(const std::string& bytes) {
-  std::string out = "\"";
-  for (unsigned char c : bytes) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += static_cast<char>(c);
-    } else if (c < 0x20) {
-      char escape[8];
-      std::snprintf(escape, sizeof escape, "\\u%04x", c);
-      out += escape;
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out + "\"";
-}
-
 // --- runs of the installer ------------------------------------------------------
 
 std::string Outcome::Text() const { return Narrow(text); }

@@ -17,6 +17,7 @@
 
 #include "tests/support/installer_run.h"
 #include "tests/support/test_servers.h"
+#include "tests/support/test_support.h"
 
 namespace lbrel {
 
@@ -77,8 +78,7 @@ void PublishManifest(const lbtest::TestServer& server, const std::string& manife
 // have left it: every file, the updater's copy and version.json.
 void InstallDirectly(const std::wstring& app_dir, const Release& release);
 
-// A JSON string literal for arbitrary bytes (bytes >= 0x80 are kept raw).
-std::string JsonString(const std::string& bytes);
+using lbtest::JsonString;  // a JSON string literal for arbitrary bytes
 
 // --- runs of the installer ------------------------------------------------------
 

@@ -42,6 +42,9 @@ int RunUnix(const std::string& command);
 // Same, returning what it printed on standard output.
 std::string RunUnixOutput(const std::string& command);
 
+// A JSON string literal for arbitrary bytes (bytes >= 0x80 are kept raw).
+std::string JsonString(const std::string& text);
+
 // Shell-quotes one argument for /bin/sh.
 std::string ShellQuote(const std::string& text);
 
