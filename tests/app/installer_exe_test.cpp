@@ -144,7 +144,9 @@ TEST_P(FailedRunTest, ShowsTheFailureAndExitsWithZero) {
   if (c.quiet) arguments.push_back(L"--quiet");
   // A copy of its own, so that the run started from the Unix side is found by its path.
   const std::wstring exe = c.portuguese ? Path(L"LanternbrookInstaller.exe") : InstallerExe();
-  if (c.portuguese) ASSERT_TRUE(CopyFileW(InstallerExe().c_str(), exe.c_str(), FALSE));
+  if (c.portuguese) {
+    ASSERT_TRUE(CopyFileW(InstallerExe().c_str(), exe.c_str(), FALSE));
+  }
   lbtest::InstallerRun run(exe, arguments, environment);
   ASSERT_NE(run.process(), nullptr);
 

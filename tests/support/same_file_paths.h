@@ -2,6 +2,7 @@
 // Pairs of manifest paths, and whether Windows takes the two for one file.
 // Both the installer and the publisher tool must refuse a manifest that lists
 // such a pair.
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,8 @@ struct SameFilePair {
   std::string second;  // "LanternbrookUpdater.exe": the updater's own entry
   bool same;
 };
+
+inline void PrintTo(const SameFilePair& pair, std::ostream* out) { *out << pair.name; }
 
 inline std::vector<SameFilePair> SameFilePairs() {
   return {
