@@ -209,3 +209,98 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
+
+namespace {
+
+// A release as served, with what would break a download or its resume. The
+// release is SmallRelease() under /releases/1.4.2 on a FaultServer; the
+// resume request for data/b/c.bin (70000 bytes) asks for bytes=35000-.
+struct FindingCase {
+  const char* name;
+  std::string certificate = "localhost";   // the server's certificate
+  lbtest::FaultRule rule;                  // for /releases/1.4.2/data/b/c.bin
+  std::string extra_path;                  // one more file of the release
+  bool server_stopped = false;             // nobody listens when check runs
+  std::string expected;  // a line of standard output ({origin}: the server's); "" for none
+};
+
+std::ostream& operator<<(std::ostream& out, const FindingCase& c) { return out << c.name; }
+
+class CheckFinding : public lbtest::ReleaseToolTest,
+                     public ::testing::WithParamInterface<FindingCase> {};
+
+TEST_P(CheckFinding, NamesWhatWouldBreakTheDownload) {
+  const FindingCase& c = GetParam();
+  lbtest::ServerOptions options;
+  options.certificate = c.certificate;
+  lbtest::FaultServer server(options);
+  std::wstring release = server.Root() + L"\\releases\\1.4.2";
+  std::vector<ReleaseFileSpec> files = lbtest::SmallRelease();
+  if (!c.extra_path.empty()) files.push_back({c.extra_path, "extra\r\n"});
+  lbtest::WriteRelease(release, files);
+  ToolResult make = lbtest::RunReleaseTool({L"make", release, L"--version", L"1.4.2", L"--build",
+                                            L"142", L"--url-base", L"/releases/1.4.2",
+                                            L"--output", ManifestPath()});
+  ASSERT_EQ(make.exit_code, 0u) << make.err;
+  server.SetRule("/releases/1.4.2/data/b/c.bin", c.rule);
+  std::wstring origin = server.Origin();
+  if (c.server_stopped) server.Stop();
+
+  ToolResult check = lbtest::RunReleaseTool({L"check", ManifestPath(), L"--base-url", origin});
+  std::string expected = c.expected;
+  if (std::size_t at = expected.find("{origin}"); at != std::string::npos) {
+    expected.replace(at, 8, lbtest::Narrow(origin));
+  }
+  EXPECT_EQ(check.exit_code, expected.empty() ? 0u : 1u) << check.out << check.err;
+  if (!expected.empty()) {
+    EXPECT_NE(check.out.find(expected), std::string::npos)
+        << "expected: " << expected << "\nstdout: " << check.out;
+  }
+}
+
+lbtest::FaultRule Rule(std::function<void(lbtest::FaultRule&)> set) {
+  lbtest::FaultRule rule;
+  set(rule);
+  return rule;
+}
+
+// 187 characters: its staging path in a typical installation has 260.
+const std::string kLongPath = "data/" + std::string(178, 'x') + ".bin";
+
+INSTANTIATE_TEST_SUITE_P(
+    Findings, CheckFinding,
+    ::testing::Values(
+        FindingCase{.name = "SoundServer"},
+        FindingCase{.name = "UntrustedCertificate", .certificate = "selfsigned",
+                    .expected = "FAILED   data/a.txt: {origin}/releases/1.4.2/data/a.txt: the "
+                                "server's certificate is not trusted"},
+        FindingCase{.name = "CertificateOfAnotherHost", .certificate = "otherhost",
+                    .expected = "FAILED   data/a.txt: {origin}/releases/1.4.2/data/a.txt: the "
+                                "server's certificate is issued for another host name\n"},
+        FindingCase{.name = "ExpiredCertificate", .certificate = "expired",
+                    .expected = "FAILED   data/a.txt: {origin}/releases/1.4.2/data/a.txt: the "
+                                "server's certificate has expired"},
+        FindingCase{.name = "ConnectionRefused", .server_stopped = true,
+                    .expected = "FAILED   data/a.txt: {origin}/releases/1.4.2/data/a.txt: the "
+                                "connection was refused"},
+        FindingCase{.name = "NoRangeSupport",
+                    .rule = Rule([](auto& r) { r.ignore_range = true; }),
+                    .expected = "NORANGE  data/b/c.bin: 200 (the whole file) to Range: "
+                                "bytes=35000-\n"},
+        FindingCase{.name = "RangeFromAnotherOffset",
+                    .rule = Rule([](auto& r) { r.range_offset = 0; }),
+                    .expected = "NORANGE  data/b/c.bin: 206 with Content-Range \"bytes "
+                                "0-69999/70000\" to Range: bytes=35000-\n"},
+        FindingCase{.name = "RangeNotSatisfiable",
+                    .rule = Rule([](auto& r) { r.status = 416; r.body = ""; r.count = 1; }),
+                    .expected = "NORANGE  data/b/c.bin: 416 to Range: bytes=35000-\n"},
+        FindingCase{.name = "RangeBodyCutShort",
+                    .rule = Rule([](auto& r) { r.close_after = 1000; r.count = 1; }),
+                    .expected = "NORANGE  data/b/c.bin: 206 with 1000 bytes to Range: "
+                                "bytes=35000-, expected 35000\n"},
+        FindingCase{.name = "LongStagingPath", .extra_path = kLongPath,
+                    .expected = "LONGPATH " + kLongPath + ": its staging path would be 260 "
+                                "characters in a typical installation, more than 259"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
