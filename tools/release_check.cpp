@@ -133,7 +133,9 @@ class Source {
 }  // namespace
 
 int RunCheck(const CheckCommand& command) {
-  UpdateManifest manifest = LoadManifest(command.manifest, nullptr);
+  WinHttpHandle manifest_session;
+  if (IsManifestAddress(command.manifest)) manifest_session = OpenReleaseSession();
+  UpdateManifest manifest = LoadManifest(command.manifest, manifest_session.get());
 
   Source source(command);
   std::vector<std::string> problems;

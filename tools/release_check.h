@@ -3,7 +3,8 @@
 // Main thread only.
 #include "tools/release_command_line.h"
 
-// Reads the manifest with the installer's parser (a refusal throws
+// Reads the manifest (a file, or an https:// address: LoadManifest) with the
+// installer's parser (a refusal throws
 // ReleaseRefusal with the parser's message), then checks every entry of
 // `files` and `bootstrap_updater`: the installer's path and URL rules, a path
 // listed twice, a staging path longer than Windows programs can use in a
