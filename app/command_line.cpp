@@ -19,16 +19,15 @@ bool IsLeadingSpace(wchar_t c) noexcept {
   return c == L' ' || c == L'\t' || c == L'\n' || c == L'\v' || c == L'\f' || c == L'\r';
 }
 
-// The arguments of the process command line, or none when it cannot be split.
-std::vector<std::wstring> ProcessArguments() {
+}  // namespace
+
+std::vector<std::wstring> CommandLineArguments() {
   int count = 0;
   LPWSTR* raw = CommandLineToArgvW(GetCommandLineW(), &count);
   if (!raw) return {};
   LocalMemory owner(raw);
   return std::vector<std::wstring>(raw, raw + count);
 }
-
-}  // namespace
 
 std::uint32_t ParseWaitPid(const std::wstring& value) noexcept {
   size_t at = 0;
@@ -92,5 +91,5 @@ InstallOptions ParseCommandLine() {
   // The Desktop is looked up first: without it the run fails even when
   // --app-dir names another folder.
   const std::wstring desktop = GetDesktopFolder();
-  return ParseCommandLineArguments(ProcessArguments(), desktop);
+  return ParseCommandLineArguments(CommandLineArguments(), desktop);
 }

@@ -18,6 +18,10 @@ struct InstallOptions {
 // parses it. Throws GetDesktopFolder's error only.
 InstallOptions ParseCommandLine();
 
+// The process command line split into arguments, the program first; none
+// when it cannot be split.
+std::vector<std::wstring> CommandLineArguments();
+
 // The same over an argument vector whose first element is the program.
 // `desktop` is the Desktop folder the default app_dir is built from.
 InstallOptions ParseCommandLineArguments(const std::vector<std::wstring>& arguments,

@@ -1,23 +1,36 @@
 #include "common/filesystem_error.h"
 
-std::string FilesystemErrorText(std::string_view operation, const std::filesystem::path& path,
-                                std::error_code error) {
+#include <windows.h>
+
+#include "common/win_handles.h"
+#include "manifest/utf8_to_wide.h"
+
+std::wstring SystemErrorMessage(std::uint32_t error) {
+  wchar_t* raw = nullptr;
+  const DWORD length = FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, error, 0, reinterpret_cast<wchar_t*>(&raw), 0, nullptr);
+  LocalMemory owner(raw);
+  std::wstring message = length != 0 && raw ? std::wstring(raw, length) : std::wstring();
+  while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r' ||
+                              message.back() == L' ')) {
+    message.pop_back();
+  }
+  if (message.empty()) message = L"Erro " + std::to_wstring(error);
+  return message;
+}
+
+std::string FilesystemErrorText(std::string_view operation, std::wstring_view path,
+                                std::uint32_t error) {
   std::string text(operation);
   text += ": ";
-  text += error.message();
+  text += WideToUtf8(SystemErrorMessage(error));
   text += ": \"";
-  std::u8string utf8 = path.u8string();
-  text.append(utf8.begin(), utf8.end());
+  text += WideToUtf8(path);
   text += '"';
   return text;
 }
 
-FilesystemError::FilesystemError(std::string_view operation, const std::filesystem::path& path,
-                                 std::error_code error)
-    : std::filesystem::filesystem_error(std::string(operation), path, error),
-      text_(FilesystemErrorText(operation, path, error)) {}
-
-void ThrowFilesystemError(std::string_view operation, const std::filesystem::path& path,
-                          std::error_code error) {
-  throw FilesystemError(operation, path, error);
-}
+FilesystemError::FilesystemError(std::string_view operation, std::wstring_view path,
+                                 std::uint32_t error)
+    : std::runtime_error(FilesystemErrorText(operation, path, error)) {}

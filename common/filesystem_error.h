@@ -1,28 +1,24 @@
 #pragma once
 // Filesystem errors as the user sees them:
 //   <operation>: <system message>: "<path>"
-// e.g.  create_directories: Access denied.: "C:\Users\ana\Desktop\Lanternbrook"
-// No <windows.h>; thread-safe.
-#include <filesystem>
+// e.g.  create_directories: Caminho nao encontrado.: "C:\Users\ana\Desktop\Lanternbrook"
+// The system's message is Windows' own text for the failed call's error, in
+// the user's language; the whole text is UTF-8. Thread-safe.
+#include <cstdint>
+#include <stdexcept>
 #include <string>
 #include <string_view>
-#include <system_error>
 
-// A std::filesystem::filesystem_error whose what() is the text above (UTF-8).
-class FilesystemError : public std::filesystem::filesystem_error {
+class FilesystemError : public std::runtime_error {
  public:
-  FilesystemError(std::string_view operation, const std::filesystem::path& path,
-                  std::error_code error);
-  const char* what() const noexcept override { return text_.c_str(); }
-
- private:
-  std::string text_;
+  // `error` is the Win32 error code of the failed call (GetLastError()).
+  FilesystemError(std::string_view operation, std::wstring_view path, std::uint32_t error);
 };
 
-// Builds the text above. The path is written as UTF-8.
-std::string FilesystemErrorText(std::string_view operation, const std::filesystem::path& path,
-                                std::error_code error);
+// Builds the text above.
+std::string FilesystemErrorText(std::string_view operation, std::wstring_view path,
+                                std::uint32_t error);
 
-// Throws FilesystemError. `operation` is "exists", "create_directories" or "remove".
-[[noreturn]] void ThrowFilesystemError(std::string_view operation,
-                                       const std::filesystem::path& path, std::error_code error);
+// Windows' message for a Win32 error code in the user's language, without the
+// line break at its end ("Erro <code>" when the system has none).
+std::wstring SystemErrorMessage(std::uint32_t error);

@@ -9,7 +9,7 @@
 // Pure; never throws except std::bad_alloc.
 std::string BuildInstallMetadata(const std::string& version, std::uint64_t build);
 
-// Writes `content` to `target` + ".tmp" and renames it onto `target`
+// Writes `content` to `target` + ".tmp", flushes it to disk and renames it onto `target`
 // (MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH). Throws a
 // FilesystemError for "create_directories" (parent folder),
 // std::runtime_error("Falha ao gravar os metadados da instalacao.") or

@@ -4,6 +4,7 @@
 
 #include <stdexcept>
 
+#include "common/files.h"
 #include "common/paths.h"
 
 void InstallUpdater(const std::wstring& app_dir) {
@@ -12,9 +13,9 @@ void InstallUpdater(const std::wstring& app_dir) {
   const std::wstring temporary = destination + L".new";
 
   // The copy lands under the ".new" name first (overwriting one left by an
-  // earlier run), so a process starting the -v2 program never sees half of it.
-  bool installed = ::CopyFileW(source.c_str(), temporary.c_str(), FALSE) &&
-                   ::MoveFileExW(temporary.c_str(), destination.c_str(),
-                                 MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+  // earlier run) and is on disk before the rename, so neither a process
+  // starting the -v2 program nor a power cut ever leaves half of it.
+  const bool installed = ::CopyFileW(source.c_str(), temporary.c_str(), FALSE) &&
+                         FlushFileToDisk(temporary) && ReplaceByRename(temporary, destination);
   if (!installed) throw std::runtime_error("Falha ao instalar o atualizador do Lanternbrook.");
 }

@@ -5,15 +5,13 @@
 #include <winhttp.h>
 
 #include <exception>
-#include <filesystem>
 #include <stdexcept>
-#include <system_error>
 
 #include "app/command_line.h"
 #include "app/desktop_folder.h"
 #include "app/globals.h"
 #include "app/messages.h"
-#include "common/filesystem_error.h"
+#include "common/files.h"
 #include "common/paths.h"
 #include "common/win_handles.h"
 #include "finish/desktop_shortcut.h"
@@ -28,6 +26,7 @@
 #include "manifest/utf8_to_wide.h"
 #include "transfer/install_file.h"
 #include "transfer/manifest_path.h"
+#include "transfer/path_collisions.h"
 
 namespace {
 
@@ -70,12 +69,6 @@ void WaitForApplicationToClose(std::uint32_t pid) {
   }
 }
 
-void CreateApplicationFolder(const std::wstring& app_dir) {
-  std::error_code error;
-  std::filesystem::create_directories(std::filesystem::path(app_dir), error);
-  if (error) ThrowFilesystemError("create_directories", std::filesystem::path(app_dir), error);
-}
-
 WinHttpHandle OpenHttpSession() {
   WinHttpHandle session(WinHttpOpen(UserAgent, WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY,
                                     WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
@@ -95,16 +88,20 @@ UpdateManifest FetchManifest(HttpSession session) {
 // is released when it returns, after the completion has been posted, or while
 // an exception unwinds.
 void PerformInstallation(const std::vector<std::wstring>* arguments, ComApartment& com) {
-  const InstallOptions options =
-      arguments ? ParseCommandLineArguments(*arguments, GetDesktopFolder()) : ParseCommandLine();
-  g_quiet = options.quiet;
+  const std::vector<std::wstring> words = arguments ? *arguments : CommandLineArguments();
+  // Known before anything can fail: with --quiet no failure may show a box,
+  // not even a missing Desktop folder.
+  g_quiet = ParseCommandLineArguments(words, std::wstring()).quiet;
+  const InstallOptions options = ParseCommandLineArguments(words, GetDesktopFolder());
 
   if (options.wait_pid != 0) WaitForApplicationToClose(options.wait_pid);
-  CreateApplicationFolder(options.app_dir);
+  CreateDirectories(options.app_dir);
   const WinHttpHandle session = OpenHttpSession();
 
   PostProgress(L"Preparando instalacao", L"Consultando a versao mais recente...", 0, 1);
   const UpdateManifest manifest = FetchManifest(session.get());
+  // Two entries that Windows takes for one file would overwrite each other.
+  RejectSameFilePaths(manifest);
 
   std::uint64_t bytes_total = manifest.total_size + manifest.bootstrap_updater.size;
   if (bytes_total == 0) bytes_total = 1;

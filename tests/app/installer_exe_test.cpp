@@ -102,23 +102,53 @@ TEST_F(InstallerExeTest, ImportsOnlySystemLibraries) {
 struct FailedRunCase {
   const char* scenario;
   bool quiet;
+  // On a Brazilian Portuguese system, an accented application folder below
+  // a regular file: the text is the operation, Windows' own message in the
+  // user's language and the path.
+  bool portuguese = false;
 };
 
 void PrintTo(const FailedRunCase& c, std::ostream* out) { *out << c.scenario; }
 
 class FailedRunTest : public InstallerExeTest, public ::testing::WithParamInterface<FailedRunCase> {};
 
-// No server listens at the build's update origin, so the manifest request
-// fails; the outcome is shown and the exit code is still 0.
+// Windows' Brazilian Portuguese text for a system error.
+std::wstring PortugueseSystemMessage(DWORD error) {
+  wchar_t* text = nullptr;
+  FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                 nullptr, error, MAKELANGID(LANG_PORTUGUESE, SUBLANG_PORTUGUESE_BRAZILIAN),
+                 reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  std::wstring message = text ? text : L"";
+  LocalFree(text);
+  while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r')) message.pop_back();
+  return message;
+}
+
+// Without a server at the build's update origin the manifest request fails;
+// the outcome is shown and the exit code is still 0.
 TEST_P(FailedRunTest, ShowsTheFailureAndExitsWithZero) {
-  const std::wstring app_dir = Path(L"Lanternbrook");
+  const FailedRunCase& c = GetParam();
+  std::wstring app_dir = Path(L"Lanternbrook");
+  std::wstring failure = L"Falha de rede ao receber a atualizacao.";
+  std::vector<std::string> environment;
+  if (c.portuguese) {
+    lbtest::WriteFileBytes(Path(L"\u00c1rea de Trabalho"), "a file, not a folder");
+    app_dir = Path(L"\u00c1rea de Trabalho\\Jo\u00e3o\\Lanternbrook");
+    const std::wstring message = PortugueseSystemMessage(ERROR_PATH_NOT_FOUND);
+    ASSERT_NE(message.find(L"\u00e3"), std::wstring::npos) << "no Portuguese message: " << Narrow(message);
+    failure = L"create_directories: " + message + L": \"" + app_dir + L"\"";
+    environment = {"LOCPATH=" + lbtest::WindowsToUnixPath(lbtest::TestRunDir() + L"\\locale"),
+                   "LANG=pt_BR.UTF-8", "LC_ALL=pt_BR.UTF-8"};
+  }
   std::vector<std::wstring> arguments{L"--app-dir", app_dir, L"--no-shortcut", L"--no-launch"};
-  if (GetParam().quiet) arguments.push_back(L"--quiet");
-  lbtest::InstallerRun run(InstallerExe(), arguments);
+  if (c.quiet) arguments.push_back(L"--quiet");
+  // A copy of its own, so that the run started from the Unix side is found by its path.
+  const std::wstring exe = c.portuguese ? Path(L"LanternbrookInstaller.exe") : InstallerExe();
+  if (c.portuguese) ASSERT_TRUE(CopyFileW(InstallerExe().c_str(), exe.c_str(), FALSE));
+  lbtest::InstallerRun run(exe, arguments, environment);
   ASSERT_NE(run.process(), nullptr);
 
-  const std::string failure = "Falha de rede ao receber a atualizacao.";
-  if (GetParam().quiet) {
+  if (c.quiet) {
     ASSERT_TRUE(run.Wait(90000)) << "the quiet failure did not end the process";
     EXPECT_TRUE(run.boxes().empty());
   } else {
@@ -130,9 +160,9 @@ TEST_P(FailedRunTest, ShowsTheFailureAndExitsWithZero) {
     ASSERT_TRUE(run.WaitUntil([&] { return !run.boxes().empty(); }, 90000))
         << "no message box; last status: " << Narrow(run.last_snapshot().status);
     EXPECT_EQ(Narrow(run.boxes()[0].caption), "Instalacao do Lanternbrook");
-    EXPECT_EQ(Narrow(run.boxes()[0].text), failure);
+    EXPECT_EQ(Narrow(run.boxes()[0].text), Narrow(failure));
     EXPECT_EQ(Narrow(at_box.status), "Nao foi possivel concluir");
-    EXPECT_EQ(Narrow(at_box.detail), failure);
+    EXPECT_EQ(Narrow(at_box.detail), Narrow(failure));
     EXPECT_EQ(at_box.bar, 0);
 
     // After the box the window stays, showing the failure, until closed.
@@ -140,7 +170,7 @@ TEST_P(FailedRunTest, ShowsTheFailureAndExitsWithZero) {
     ASSERT_EQ(WaitForSingleObject(run.process(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
     lbtest::WindowSnapshot after = run.Snapshot();
     EXPECT_EQ(Narrow(after.status), "Nao foi possivel concluir");
-    EXPECT_EQ(Narrow(after.detail), failure);
+    EXPECT_EQ(Narrow(after.detail), Narrow(failure));
     HWND window = run.MainWindow();
     ASSERT_NE(window, nullptr);
     PostMessageW(window, WM_CLOSE, 0, 0);
@@ -148,11 +178,62 @@ TEST_P(FailedRunTest, ShowsTheFailureAndExitsWithZero) {
     EXPECT_EQ(run.boxes().size(), 1u);
   }
   EXPECT_EQ(run.exit_code(), 0u);
-  EXPECT_TRUE(lbtest::PathExists(app_dir)) << "the folder is made before the network is used";
+  EXPECT_EQ(lbtest::PathExists(app_dir), !c.portuguese) << "the folder is made before the network is used";
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, FailedRunTest,
-                         ::testing::Values(FailedRunCase{"message box, then closed", false},
-                                           FailedRunCase{"quiet closes by itself", true}));
+INSTANTIATE_TEST_SUITE_P(
+    Table, FailedRunTest,
+    ::testing::Values(FailedRunCase{"message box, then closed", false},
+                      FailedRunCase{"quiet closes by itself", true},
+                      FailedRunCase{"Portuguese system message in the box", false, true}));
+
+// A profile whose Desktop folder cannot be obtained fails every run, even with
+// --app-dir. With --quiet no box may appear (an unattended update would wait
+// for a click for ever): the process ends by itself with exit code 0. Shown
+// in a copy of the test prefix whose Desktop lies below a regular file; the
+// run without --quiet shows that a box does keep the process alive.
+struct NoDesktopCase {
+  const char* scenario;
+  bool quiet;
+};
+
+void PrintTo(const NoDesktopCase& c, std::ostream* out) { *out << c.scenario; }
+
+class NoDesktopTest : public InstallerExeTest, public ::testing::WithParamInterface<NoDesktopCase> {};
+
+TEST_P(NoDesktopTest, QuietRunEndsWithoutABox) {
+  const std::string prefix = lbtest::WindowsToUnixPath(Path(L"prefix"));
+  const std::string app_dir = "C:\\lbx-no-desktop-app";
+  const std::string q_prefix = lbtest::ShellQuote(prefix);
+  // The files of drive C: are linked, not copied; the rest (the registry,
+  // the drive links) is copied.
+  ASSERT_EQ(lbtest::RunUnix("mkdir -p " + q_prefix + " && cd \"$WINEPREFIX\" && for e in * .[a-z]*; do"
+                            " case $e in drive_c) cp -as \"$PWD/$e\" " + q_prefix + "/ ;;"
+                            " wineserver) ;; *) cp -a \"$e\" " + q_prefix + "/ ;; esac; done"
+                            " && echo 'not a folder' > " + q_prefix + "/drive_c/lbx-no-desktop"
+                            " && sed -i 's/^\"Desktop\"=.*$/\"Desktop\"=\"C:\\\\\\\\lbx-no-desktop\\\\\\\\Desktop\"/' " +
+                            q_prefix + "/user.reg"),
+            0);
+  ASSERT_EQ(lbtest::RunUnixOutput("grep -c 'lbx-no-desktop' " + q_prefix + "/user.reg"), "2\n")
+      << "the Desktop entries were not redirected";
+
+  const std::string exe = lbtest::ShellQuote(lbtest::WindowsToUnixPath(InstallerExe()));
+  const std::string code = lbtest::RunUnixOutput(
+      "{ WINEPREFIX=" + q_prefix + " timeout -s KILL 20 wine " + exe + " --app-dir '" + app_dir +
+      "' --no-shortcut --no-launch" + (GetParam().quiet ? " --quiet" : "") +
+      " </dev/null >/dev/null 2>&1; echo $?; WINEPREFIX=" + q_prefix +
+      " wineserver -k >/dev/null 2>&1; WINEPREFIX=" + q_prefix + " wineserver -w >/dev/null 2>&1; }");
+  if (GetParam().quiet) {
+    EXPECT_EQ(code, "0\n") << "the quiet run did not end by itself with exit code 0";
+  } else {
+    EXPECT_EQ(code, "137\n") << "a box should have held the process";
+  }
+  EXPECT_FALSE(lbtest::PathExists(lbtest::UnixToWindowsPath(prefix + "/drive_c/lbx-no-desktop-app")))
+      << "the run goes no further than the Desktop lookup";
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, NoDesktopTest,
+                         ::testing::Values(NoDesktopCase{"quiet", true},
+                                           NoDesktopCase{"with boxes", false}));
 
 }  // namespace

@@ -14,7 +14,9 @@
 #include <ostream>
 #include <string>
 
+#include "common/filesystem_error.h"
 #include "common/win_handles.h"
+#include "finish/updater_bootstrap.h"
 #include "manifest/json_reader.h"
 #include "tests/support/test_support.h"
 
@@ -216,15 +218,55 @@ TEST_F(MetadataParent, UncreatableFolderThrowsCreateDirectoriesError) {
   try {
     WriteInstallMetadata(app_dir + L"\\version.json", BuildInstallMetadata("1.0", 1));
     FAIL() << "expected a filesystem error";
-  } catch (const std::filesystem::filesystem_error& error) {
-    const std::string text = error.what();
-    EXPECT_EQ(text.rfind("create_directories: ", 0), 0u) << text;
-    const std::string quoted_path = ": \"" + Narrow(app_dir) + "\"";
-    ASSERT_GE(text.size(), quoted_path.size());
-    EXPECT_EQ(text.substr(text.size() - quoted_path.size()), quoted_path) << text;
-    EXPECT_TRUE(error.code()) << "carries the system error";
+  } catch (const FilesystemError& error) {
+    const std::string expected = "create_directories: " + Narrow(SystemErrorMessage(ERROR_PATH_NOT_FOUND)) +
+                                 ": \"" + Narrow(app_dir) + "\"";
+    EXPECT_EQ(std::string(error.what()), expected);
   }
   EXPECT_EQ(lbtest::ReadFileBytes(Path(L"blocker")), "not a folder");
 }
+
+// --- On disk before the rename ------------------------------------------------
+// version.json and the updater copy are flushed to disk under their sibling
+// names before the rename puts them in place, so that a power cut right after
+// the rename cannot leave an empty or partial file there. Shown on the real
+// system calls: the writes run in a child under strace, which must see the
+// sibling flushed (Wine's FlushFileBuffers is an fsync).
+
+class DurableWrite : public lbtest::TempDirTest {};
+
+// The writes themselves; also the child of the trace below.
+TEST_F(DurableWrite, MetadataAndUpdaterCopy) {
+  const std::wstring app_dir = Path(L"app");
+  lbtest::WriteFileBytes(app_dir + L"\\LanternbrookUpdater.exe", "updater program");
+  WriteInstallMetadata(app_dir + L"\\version.json", BuildInstallMetadata("2.0", 20));
+  InstallUpdater(app_dir);
+  EXPECT_EQ(lbtest::ReadFileBytes(app_dir + L"\\LanternbrookUpdater-v2.exe"), "updater program");
+  EXPECT_EQ(lbtest::ReadFileBytes(app_dir + L"\\version.json"), BuildInstallMetadata("2.0", 20));
+}
+
+struct SiblingCase {
+  const char* name;
+  const char* sibling;  // the file that must be flushed before its rename
+};
+void PrintTo(const SiblingCase& c, std::ostream* os) { *os << c.name; }
+
+class FlushedBeforeRename : public lbtest::TempDirTest,
+                            public ::testing::WithParamInterface<SiblingCase> {};
+
+TEST_P(FlushedBeforeRename, UnderItsSiblingName) {
+  const std::wstring exe = lbtest::BuildDir() + L"\\tests\\finish_tests.exe";
+  const std::string trace = lbtest::RunUnixOutput(
+      "{ strace -f -y -e trace=fsync,fdatasync wine " +
+      lbtest::ShellQuote(lbtest::WindowsToUnixPath(exe)) +
+      " --gtest_filter=DurableWrite.MetadataAndUpdaterCopy 2>&1 >/dev/null; }");
+  const std::string flushed = std::string("/app/") + GetParam().sibling + ">";
+  EXPECT_NE(trace.find(flushed), std::string::npos) << "no flush of " << GetParam().sibling << ":\n" << trace;
+}
+
+INSTANTIATE_TEST_SUITE_P(Writers, FlushedBeforeRename,
+                         ::testing::Values(SiblingCase{"Metadata", "version.json.tmp"},
+                                           SiblingCase{"UpdaterCopy", "LanternbrookUpdater-v2.exe.new"}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -1,7 +1,8 @@
 // The installation run up to the network: options, the wait for a running
 // application, the application folder, and how failures are reported. No
 // server listens at the build's update origin, so a run that gets as far as
-// the manifest request ends with the network failure.
+// the manifest request ends with the network failure; only the manifest
+// checks that come before any download serve one.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -13,6 +14,8 @@
 #include "app/globals.h"
 #include "app/messages.h"
 #include "install/installation_worker.h"
+#include "tests/support/same_file_paths.h"
+#include "tests/support/test_servers.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -200,6 +203,47 @@ INSTANTIATE_TEST_SUITE_P(
         FolderCase{"non-ASCII path is shown as written", L"\u00c1rea de Trabalho",
                    L"\u00c1rea de Trabalho\\Lanternbrook", false},
         FolderCase{"empty folder from --app-dir as last argument", L"", L"", true}));
+
+// Two entries that Windows takes for one file: the manifest is refused before
+// any file is requested; two that differ are both installed.
+class SameFileManifestTest : public InstallationRunTest,
+                             public ::testing::WithParamInterface<lbtest::SameFilePair> {};
+
+TEST_P(SameFileManifestTest, IsRefusedBeforeAnyDownload) {
+  const lbtest::SameFilePair& c = GetParam();
+  lbtest::FaultServer server({.port = lbtest::UpdateOriginPort()});
+  auto entry = [&](const std::string& path, const std::string& bytes) {
+    server.PutFile("files/" + std::to_string(bytes.size()), bytes);
+    return "{\"path\":" + lbtest::JsonString(path) + ",\"url\":\"/files/" +
+           std::to_string(bytes.size()) + "\",\"hash\":\"" + lbtest::ReferenceSha256(bytes) +
+           "\",\"size\":" + std::to_string(bytes.size()) + "}";
+  };
+  const bool second_is_updater = c.second == "LanternbrookUpdater.exe";
+  std::string files = entry(c.first, "first");
+  if (!second_is_updater) files += "," + entry(c.second, "second!");
+  const std::string updater =
+      entry("LanternbrookUpdater.exe", second_is_updater ? "second!" : "updater!!");
+  server.PutFile("updates/manifest.json", "{\"version\":\"1.0\",\"build\":1,\"total_size\":1,"
+                                          "\"files\":[" + files + "],\"bootstrap_updater\":" +
+                                          updater + "}");
+
+  auto messages = Run({L"--app-dir", Path(L"app"), L"--no-shortcut", L"--no-launch", L"--quiet"});
+
+  ASSERT_FALSE(messages.empty());
+  const std::vector<lbtest::ServerRequest> requests = server.Requests();
+  if (c.same) {
+    EXPECT_EQ(FailureOf(messages), "Caminho inseguro no manifesto.");
+    EXPECT_EQ(requests.size(), 1u) << "only the manifest is requested";
+    EXPECT_FALSE(lbtest::PathExists(Path(L"app\\.install-staging")));
+  } else {
+    EXPECT_EQ(messages.back().wparam, 1u) << Narrow(messages.back().text);
+    EXPECT_EQ(lbtest::ReadFileBytes(Path(L"app\\" + lbtest::Widen(c.first))), "first");
+    EXPECT_EQ(lbtest::ReadFileBytes(Path(L"app\\" + lbtest::Widen(c.second))), "second!");
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, SameFileManifestTest, ::testing::ValuesIn(lbtest::SameFilePairs()),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 struct TextCase {
   const char* scenario;

@@ -1,9 +1,12 @@
 #include "tests/support/installer_run.h"
 
 #include <commctrl.h>
+#include <tlhelp32.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
+
+#include "tests/support/test_support.h"
 
 namespace lbtest {
 namespace {
@@ -69,13 +72,18 @@ std::wstring QuoteArgumentForTest(const std::wstring& argument) {
   return quoted + L"\"";
 }
 
-InstallerRun::InstallerRun(const std::wstring& exe, const std::vector<std::wstring>& arguments) {
+InstallerRun::InstallerRun(const std::wstring& exe, const std::vector<std::wstring>& arguments,
+                           const std::vector<std::string>& unix_environment) {
   std::wstring line = QuoteArgumentForTest(exe);
   for (const auto& argument : arguments) line += L" " + QuoteArgumentForTest(argument);
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION info{};
   started_ = GetTickCount();
+  if (!unix_environment.empty()) {
+    StartFromUnix(exe, arguments, unix_environment);
+    return;
+  }
   if (!CreateProcessW(exe.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                       &startup, &info)) {
     ADD_FAILURE() << "cannot start the program (error " << GetLastError() << ")";
@@ -84,6 +92,50 @@ InstallerRun::InstallerRun(const std::wstring& exe, const std::vector<std::wstri
   CloseHandle(info.hThread);
   process_ = info.hProcess;
   pid_ = info.dwProcessId;
+}
+
+// Wine takes a program's locale from the Unix environment it was started in,
+// not from the Windows environment a parent hands down: such a program is
+// started by `wine` from a shell, then found among the processes by its image.
+void InstallerRun::StartFromUnix(const std::wstring& exe, const std::vector<std::wstring>& arguments,
+                                 const std::vector<std::string>& unix_environment) {
+  const std::wstring name = exe.substr(exe.find_last_of(L"\\/") + 1);
+  auto running = [&] {  // the ids of the processes running `exe`
+    std::vector<DWORD> ids;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
+      if (CompareStringOrdinal(entry.szExeFile, -1, name.c_str(), -1, TRUE) != CSTR_EQUAL) continue;
+      HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID);
+      wchar_t image[MAX_PATH * 4] = {};
+      DWORD length = MAX_PATH * 4;
+      if (process && QueryFullProcessImageNameW(process, 0, image, &length) &&
+          CompareStringOrdinal(image, -1, exe.c_str(), -1, TRUE) == CSTR_EQUAL) {
+        ids.push_back(entry.th32ProcessID);
+      }
+      if (process) CloseHandle(process);
+    }
+    CloseHandle(snapshot);
+    return ids;
+  };
+  const std::vector<DWORD> before = running();
+  std::string command = "setsid env";
+  for (const std::string& variable : unix_environment) command += " " + ShellQuote(variable);
+  command += " wine " + ShellQuote(WindowsToUnixPath(exe));
+  for (const std::wstring& argument : arguments) command += " " + ShellQuote(Narrow(argument));
+  started_ = GetTickCount();
+  RunUnix(command + " </dev/null >/dev/null 2>&1 &");
+  for (int attempt = 0; attempt < 3000 && !process_; ++attempt) {
+    for (DWORD id : running()) {
+      if (std::find(before.begin(), before.end(), id) != before.end()) continue;
+      process_ = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE,
+                             FALSE, id);
+      pid_ = id;
+    }
+    if (!process_) Sleep(10);
+  }
+  if (!process_) ADD_FAILURE() << "the program started from the Unix side never appeared";
 }
 
 InstallerRun::~InstallerRun() {

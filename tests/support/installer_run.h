@@ -27,8 +27,11 @@ struct WindowSnapshot {
 
 class InstallerRun {
  public:
-  // Starts `exe` with `arguments` (each quoted for the command line).
-  InstallerRun(const std::wstring& exe, const std::vector<std::wstring>& arguments);
+  // Starts `exe` with `arguments` (each quoted for the command line). With
+  // `unix_environment` ("NAME=value", e.g. a locale, which Wine reads from the
+  // Unix environment only) it is started by `wine` from a shell with those set.
+  InstallerRun(const std::wstring& exe, const std::vector<std::wstring>& arguments,
+               const std::vector<std::string>& unix_environment = {});
   ~InstallerRun();  // kills the process if it still runs
   InstallerRun(const InstallerRun&) = delete;
   InstallerRun& operator=(const InstallerRun&) = delete;
@@ -59,6 +62,8 @@ class InstallerRun {
 
  private:
   void Pump();
+  void StartFromUnix(const std::wstring& exe, const std::vector<std::wstring>& arguments,
+                     const std::vector<std::string>& unix_environment);
   HANDLE process_ = nullptr;
   DWORD pid_ = 0;
   DWORD started_ = 0;

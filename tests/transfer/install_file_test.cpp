@@ -130,7 +130,7 @@ enum class Left {
   kTarget,            // the content at the target, no partial file
   kPartialUnchanged,  // the partial file exactly as before, no target
   kNoFiles,           // neither target nor partial file
-  kFolderKept,        // the folder in the partial file's place, no target
+  kPartialKept,       // something stays at the partial file's place, no target
 };
 
 struct InstallCase {
@@ -205,7 +205,7 @@ TEST_P(InstallFileCases, EndsAsExpectedOnDiskOnTheWireAndOnTheBar) {
       EXPECT_FALSE(lbtest::PathExists(part));
       EXPECT_FALSE(lbtest::PathExists(target));
       break;
-    case Left::kFolderKept:
+    case Left::kPartialKept:
       EXPECT_TRUE(lbtest::PathExists(part));
       EXPECT_FALSE(lbtest::PathExists(target));
       break;
@@ -311,7 +311,7 @@ INSTANTIATE_TEST_SUITE_P(
                     Left::kPartialUnchanged, 1000},
         InstallCase{"PartialPathTakenByAFolder", Before::kPartialIsFolder, 0, {},
                     "Nao foi possivel gravar os arquivos na Area de Trabalho.", {kWholeFile}, {200},
-                    Left::kFolderKept, 0},
+                    Left::kPartialKept, 0},
         InstallCase{"StagingFolderPathTouchesNothing", Before::kNothing, 0, {}, kUnsafePathMessage,
                     {}, {}, Left::kNoFiles, 0, false, ".Install-Staging ./data/file.bin"},
         InstallCase{"ClimbingPathTouchesNothing", Before::kNothing, 0, {}, kUnsafePathMessage, {},
@@ -320,7 +320,12 @@ INSTANTIATE_TEST_SUITE_P(
                     "URL de arquivo insegura no manifesto.", {}, {}, Left::kNoFiles, 0, false,
                     "data/file.bin", "http://localhost/files/file.bin"},
         InstallCase{"ContentChangedUnderAResume", Before::kWrongPartial, 300000, {},
-                    kVerificationFailed, {"bytes=300000-"}, {206}, Left::kNoFiles, kSize}),
+                    kVerificationFailed, {"bytes=300000-"}, {206}, Left::kNoFiles, kSize},
+        // A body that ends short is a broken connection, whatever the server
+        // claimed: the bytes stay, and a wrong file fails its digest once complete.
+        InstallCase{"ResumeAnsweredFromALaterOffsetEndsShort", Before::kPartial, 300000,
+                    {.range_offset = 301000}, kInterrupted, {"bytes=300000-"}, {206},
+                    Left::kPartialKept, kSize - 1000}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // A server that sends more than `size` is cut off at `size`: the partial
@@ -335,10 +340,7 @@ INSTANTIATE_TEST_SUITE_P(
                     {kWholeFile}, {200}, Left::kNoFiles, kUpToSize},
         InstallCase{"ResumeAnsweredFromAnEarlierOffset", Before::kPartial, 300000,
                     {.range_offset = 299000}, kVerificationFailed, {"bytes=300000-"}, {206},
-                    Left::kNoFiles, kUpToSize},
-        InstallCase{"ResumeAnsweredFromALaterOffset", Before::kPartial, 300000,
-                    {.range_offset = 301000}, kVerificationFailed, {"bytes=300000-"}, {206},
-                    Left::kNoFiles, kSize - 1000}),
+                    Left::kNoFiles, kUpToSize}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // --- runs that follow one another -------------------------------------------------
@@ -368,16 +370,29 @@ TEST_F(InstallFileTest, ChangedContentFailsAndTheNextRunStartsOver) {
   EXPECT_EQ(posts.front().bar, Bar(kBefore));
 }
 
-// A connection reset in the middle of the body keeps every byte written; the
-// next run asks for exactly the rest.
-TEST_F(InstallFileTest, DroppedConnectionKeepsTheBytesAndTheNextRunAsksForTheRest) {
+// A connection that ends in the middle of the body, by a reset or by a clean
+// close that WinHTTP may read as the end of the body, keeps every byte
+// written; the next run asks for exactly the rest.
+struct CutCase {
+  const char* name;
+  FaultRule rule;
+  std::uint64_t cut;  // body bytes the server sends before it ends the connection
+  bool clean;         // a clean close delivers every byte sent
+};
+
+void PrintTo(const CutCase& c, std::ostream* out) { *out << c.name; }
+
+class CutConnection : public InstallFileTest, public ::testing::WithParamInterface<CutCase> {};
+
+TEST_P(CutConnection, KeepsTheBytesAndTheNextRunAsksForTheRest) {
+  const CutCase& c = GetParam();
   const ManifestFile file = Entry("data/maps/deep/a.bin", content_);
-  server_.SetRule("/files/file.bin", {.drop_after = 250000, .count = 1});
+  server_.SetRule("/files/file.bin", c.rule);
 
   EXPECT_EQ(Install(file), kInterrupted);
   const std::string kept = lbtest::ReadFileBytes(Part(file.path));
-  ASSERT_GT(kept.size(), 0u);
-  EXPECT_LE(kept.size(), 250000u);
+  if (c.clean) EXPECT_EQ(kept.size(), c.cut) << "every byte sent was kept";
+  EXPECT_LE(kept.size(), c.cut);
   EXPECT_TRUE(kept == content_.substr(0, kept.size())) << "the partial file is a prefix";
   EXPECT_EQ(bytes_done_, kBefore + kept.size()) << "every written byte was accounted for";
   EXPECT_FALSE(lbtest::PathExists(Target(file.path)));
@@ -391,14 +406,29 @@ TEST_F(InstallFileTest, DroppedConnectionKeepsTheBytesAndTheNextRunAsksForTheRes
   const auto requests = server_.Requests();
   ASSERT_EQ(requests.size(), 2u);
   EXPECT_EQ(requests[0].range, "");
-  EXPECT_EQ(requests[1].range, "bytes=" + std::to_string(kept.size()) + "-");
-  EXPECT_EQ(requests[1].status, 206);
-  EXPECT_EQ(requests[1].bytes, kSize - kept.size());
+  EXPECT_EQ(requests[1].range, kept.empty() ? "" : "bytes=" + std::to_string(kept.size()) + "-");
+  EXPECT_EQ(requests[1].bytes, kSize - kept.size()) << "no byte is fetched twice";
   posts = Posts();
   ASSERT_FALSE(posts.empty());
   EXPECT_EQ(posts.front().bar, Bar(kBefore + kept.size()));
   EXPECT_EQ(posts.back().bar, Bar(kBefore + kSize));
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Offsets, CutConnection,
+    ::testing::Values(
+        CutCase{"ResetInTheFirstChunk", {.drop_after = 1000, .count = 1}, 1000, false},
+        CutCase{"ResetInTheMiddle", {.drop_after = 250000, .count = 1}, 250000, false},
+        CutCase{"ResetOneByteBeforeTheEnd", {.drop_after = kSize - 1, .count = 1}, kSize - 1,
+                false},
+        CutCase{"CleanCloseInTheFirstChunk", {.close_after = 1000, .count = 1}, 1000, true},
+        CutCase{"CleanCloseInTheMiddle", {.close_after = 250000, .count = 1}, 250000, true},
+        CutCase{"CleanCloseOneByteBeforeTheEnd", {.close_after = kSize - 1, .count = 1},
+                kSize - 1, true},
+        CutCase{"CleanCloseOfAChunkedBody",
+                {.chunked = true, .chunk_size = 5000, .close_after = 250000, .count = 1}, 250000,
+                true}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // A target held open by the application cannot be replaced; the verified
 // partial file waits, and the next run moves it without a request.
