@@ -20,6 +20,7 @@
 #include "tools/release_text.h"
 #include "transfer/file_url.h"
 #include "transfer/manifest_path.h"
+#include "transfer/path_collisions.h"
 
 namespace {
 
@@ -139,7 +140,14 @@ int RunCheck(const CheckCommand& command) {
 
   Source source(command);
   std::vector<std::string> problems;
-  std::map<std::wstring, std::string> listed;  // letter-case key of the path -> path
+  // The installer's own refusal of a manifest that names one file twice.
+  std::string same_file_refusal;
+  try {
+    RejectSameFilePaths(manifest);
+  } catch (const std::runtime_error& error) {
+    same_file_refusal = error.what();
+  }
+  std::map<std::wstring, std::string> listed;  // SameFileKey of the path -> path
   std::vector<const ManifestFile*> entries;
   for (const ManifestFile& file : manifest.files) entries.push_back(&file);
   entries.push_back(&manifest.bootstrap_updater);
@@ -153,10 +161,11 @@ int RunCheck(const CheckCommand& command) {
                          error.what());
       continue;
     }
-    auto [it, added] = listed.emplace(LetterCaseKey(normalized), entry->path);
+    auto [it, added] = listed.emplace(SameFileKey(normalized), entry->path);
     if (!added) {
       problems.push_back("TWICE    " + Shown(entry->path) + ": the same file as " +
-                         Shown(it->second) + " for Windows");
+                         Shown(it->second) + " for Windows; the installer refuses the "
+                         "manifest: " + same_file_refusal);
       continue;
     }
     if (std::size_t length = TypicalStagingPathLength(normalized); length > MaxPathCharacters) {

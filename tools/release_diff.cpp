@@ -16,6 +16,7 @@
 #include "tools/release_text.h"
 #include "transfer/file_url.h"
 #include "transfer/manifest_path.h"
+#include "transfer/path_collisions.h"
 
 namespace {
 
@@ -27,8 +28,8 @@ std::vector<const ManifestFile*> Entries(const UpdateManifest& manifest) {
   return entries;
 }
 
-// Applies the installer's rules to every entry; returns the key under which
-// Windows sees each one's file, in Entries() order.
+// Applies the installer's path, URL and same-file rules; returns the key under
+// which Windows sees each entry's file, in Entries() order.
 std::vector<std::wstring> SameFileKeys(const UpdateManifest& manifest,
                                        const std::wstring& location) {
   std::vector<std::wstring> keys;
@@ -36,11 +37,22 @@ std::vector<std::wstring> SameFileKeys(const UpdateManifest& manifest,
     try {
       std::wstring normalized = NormalizeManifestPath(entry->path);
       ResolveFileUrl(entry->url);
-      keys.push_back(LetterCaseKey(normalized));
+      keys.push_back(SameFileKey(normalized));
     } catch (const std::runtime_error& error) {
       throw ReleaseRefusal(DescribeName(location) + ": " + DescribeName(Utf8ToWide(entry->path)) +
                            ": the installer refuses it: " + error.what());
     }
+  }
+  try {
+    RejectSameFilePaths(manifest);
+  } catch (const std::runtime_error& error) {
+    const std::vector<std::string> paths = ManifestPaths(manifest);
+    auto pair = FindSameFilePaths(paths);
+    throw ReleaseRefusal(DescribeName(location) + ": " +
+                         (pair ? paths[pair->first] + " and " + paths[pair->second] +
+                                     " are the same file for Windows: "
+                               : std::string()) +
+                         "the installer refuses this manifest: " + error.what());
   }
   return keys;
 }

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/same_file_paths.h"
 #include "tests/support/test_servers.h"
 #include "tests/tools/release_tool_fixture.h"
 
@@ -191,7 +192,8 @@ INSTANTIATE_TEST_SUITE_P(
                            "REFUSED  data/a.txt: the installer refuses it: URL de arquivo insegura no manifesto.\n"},
         EditedManifestCase{"SameFileTwiceForWindows",
                            [](std::string& t) { Replace(t, "\"path\": \"data/a.txt\"", "\"path\": \"DATA/B/C.BIN\""); },
-                           "TWICE    data/b/c.bin: the same file as DATA/B/C.BIN for Windows\n"},
+                           "TWICE    data/b/c.bin: the same file as DATA/B/C.BIN for Windows; the "
+                           "installer refuses the manifest: Caminho inseguro no manifesto.\n"},
         EditedManifestCase{"WrongTotalSize",
                            [](std::string& t) { Replace(t, "\"total_size\": 75014", "\"total_size\": 75000"); },
                            "MISMATCH total_size: expected 75014 (the sum of the files' sizes), actual 75000\n"},
@@ -302,5 +304,74 @@ INSTANTIATE_TEST_SUITE_P(
                     .expected = "LONGPATH " + kLongPath + ": its staging path would be 260 "
                                 "characters in a typical installation, more than 259"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+
+namespace {
+
+}  // namespace
+
+namespace lbtest {
+void PrintTo(const SameFilePair& pair, std::ostream* out) { *out << pair.name; }
+}  // namespace lbtest
+
+namespace {
+
+// Two entries that Windows takes for one file: check and diff refuse the
+// manifest as the installer does; two entries it keeps apart pass.
+class SameFileRule : public lbtest::ReleaseToolTest,
+                     public ::testing::WithParamInterface<lbtest::SameFilePair> {};
+
+std::string EntryJson(const std::string& path, const std::string& bytes) {
+  return "{\"path\": " + lbtest::JsonString(path) + ", \"url\": \"/r/x\", \"hash\": \"" +
+         lbtest::ReferenceSha256(bytes) + "\", \"size\": " + std::to_string(bytes.size()) + "}";
+}
+
+TEST_P(SameFileRule, CheckAndDiffAnswerAsTheInstaller) {
+  const lbtest::SameFilePair& c = GetParam();
+  const std::string content = "12345", updater = lbtest::RandomBytes(3000, 41);
+  const bool second_is_updater = c.second == "LanternbrookUpdater.exe";
+  std::string files = EntryJson(c.first, second_is_updater ? updater : content);
+  if (!second_is_updater) files += ", " + EntryJson(c.second, content);
+  const std::size_t total = second_is_updater ? updater.size() : 2 * content.size();
+  lbtest::WriteFileBytes(ManifestPath(),
+                         "{\"version\": \"1\", \"build\": 1, \"total_size\": " +
+                             std::to_string(total) + ", \"files\": [" + files +
+                             "], \"bootstrap_updater\": " +
+                             EntryJson("LanternbrookUpdater.exe", updater) + "}");
+  lbtest::WriteRelease(Release(), {{"LanternbrookUpdater.exe", updater}});
+  if (!second_is_updater) {
+    lbtest::WriteRelease(Release(), {{c.first, content}, {c.second, content}});
+  }
+  std::wstring old_manifest = Path(L"old.json");
+  lbtest::WriteFileBytes(old_manifest,
+                         "{\"version\": \"0\", \"build\": 1, \"total_size\": 5, \"files\": [" +
+                             EntryJson("other.bin", content) + "], \"bootstrap_updater\": " +
+                             EntryJson("LanternbrookUpdater.exe", updater) + "}");
+
+  ToolResult check = CheckFolder();
+  ToolResult diff = lbtest::RunReleaseTool({L"diff", old_manifest, ManifestPath()});
+  if (c.same) {
+    EXPECT_EQ(check.exit_code, 1u);
+    EXPECT_NE(check.out.find("TWICE    " + c.second + ": the same file as " + c.first +
+                             " for Windows; the installer refuses the manifest: Caminho "
+                             "inseguro no manifesto.\n"),
+              std::string::npos)
+        << check.out;
+    EXPECT_EQ(diff.exit_code, 1u) << diff.out;
+    EXPECT_NE(diff.err.find(c.first + " and " + c.second + " are the same file for Windows: "
+                            "the installer refuses this manifest: Caminho inseguro no "
+                            "manifesto."),
+              std::string::npos)
+        << diff.err;
+  } else {
+    EXPECT_EQ(check.exit_code, 0u) << check.out << check.err;
+    EXPECT_EQ(diff.exit_code, 0u) << diff.err;
+    EXPECT_NE(diff.out.find("FETCH    " + c.second + ": new\n"), std::string::npos) << diff.out;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Pairs, SameFileRule, ::testing::ValuesIn(lbtest::SameFilePairs()),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
