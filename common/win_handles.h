@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <bcrypt.h>
 #include <objbase.h>
+#include <wincrypt.h>
 #include <winhttp.h>
 
 #include "common/unique_handle.h"
@@ -69,3 +70,19 @@ struct CoTaskMemoryTraits {
 };
 // Memory the shell allocated with CoTaskMemAlloc (SHGetKnownFolderPath).
 using CoTaskMemory = UniqueHandle<CoTaskMemoryTraits>;
+
+struct CertContextTraits {
+  using Type = PCCERT_CONTEXT;
+  static Type Invalid() noexcept { return nullptr; }
+  static void Close(Type h) noexcept { ::CertFreeCertificateContext(h); }
+};
+// A certificate (crypt32).
+using CertContext = UniqueHandle<CertContextTraits>;
+
+struct CertChainTraits {
+  using Type = PCCERT_CHAIN_CONTEXT;
+  static Type Invalid() noexcept { return nullptr; }
+  static void Close(Type h) noexcept { ::CertFreeCertificateChain(h); }
+};
+// A certificate chain built by CertGetCertificateChain (crypt32).
+using CertChain = UniqueHandle<CertChainTraits>;

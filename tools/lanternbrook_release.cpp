@@ -1,6 +1,7 @@
 // lanternbrook-release: turns a release folder into the update manifest the
-// installer reads (make) and verifies a manifest against a folder or a
-// server (check). See ReleaseUsageText for the command line.
+// installer reads (make), verifies a manifest against a folder or a server
+// (check) and tells what an update costs its users (diff). See
+// ReleaseUsageText for the command line.
 #include <windows.h>
 
 #include <exception>
@@ -12,6 +13,7 @@
 #include "tools/console_output.h"
 #include "tools/release_check.h"
 #include "tools/release_command_line.h"
+#include "tools/release_diff.h"
 #include "tools/release_errors.h"
 #include "tools/release_make.h"
 
@@ -40,6 +42,7 @@ int Run(const ReleaseCommand& command) {
     return ExitSuccess;
   }
   if (const auto* make = std::get_if<MakeCommand>(&command)) return RunMake(*make);
+  if (const auto* diff = std::get_if<DiffCommand>(&command)) return RunDiff(*diff);
   return RunCheck(std::get<CheckCommand>(command));
 }
 

@@ -1,7 +1,5 @@
 #include "tools/release_check.h"
 
-#include <filesystem>
-#include <fstream>
 #include <iterator>
 #include <map>
 #include <optional>
@@ -11,10 +9,10 @@
 
 #include "common/paths.h"
 #include "finish/file_digest.h"
-#include "manifest/manifest_download.h"
 #include "manifest/update_manifest.h"
 #include "manifest/utf8_to_wide.h"
 #include "tools/console_output.h"
+#include "tools/manifest_input.h"
 #include "tools/release_download.h"
 #include "tools/release_errors.h"
 #include "tools/release_folder.h"
@@ -22,6 +20,7 @@
 #include "tools/release_text.h"
 #include "transfer/file_url.h"
 #include "transfer/manifest_path.h"
+#include "transfer/path_collisions.h"
 
 namespace {
 
@@ -55,22 +54,6 @@ bool SameDigest(const std::string& hash, const std::wstring& digest) {
   } catch (const std::runtime_error&) {
     return false;
   }
-}
-
-std::string ReadManifestFile(const std::wstring& path) {
-  std::ifstream in(std::filesystem::path(ExtendedPath(path)), std::ios::binary);
-  if (!in) throw ReleaseRefusal(DescribeName(path) + ": cannot read the manifest");
-  std::string text;
-  char buffer[65536];
-  while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
-    text.append(buffer, static_cast<std::size_t>(in.gcount()));
-    if (text.size() > MaxManifestBytes) {
-      throw ReleaseRefusal(DescribeName(path) + ": larger than the installer accepts (" +
-                           std::to_string(MaxManifestBytes) + " bytes)");
-    }
-  }
-  if (in.bad()) throw ReleaseRefusal(DescribeName(path) + ": cannot read the manifest");
-  return text;
 }
 
 // Where the size and the digest of an entry come from.
@@ -109,9 +92,15 @@ class Source {
         if (actual_size == entry.size) actual_digest = ComputeFileSha256(path);
       } else {
         origin = entry.url.starts_with("https://") ? entry.url : command_.base_url + entry.url;
+        std::string resume = ResumeProblem(entry, origin);
         DownloadedFile file = DownloadAndDigest(session_.get(), Utf8ToWide(origin));
         actual_size = file.size;
         actual_digest = file.sha256;
+        // Resuming is judged for a file served whole and of the listed size;
+        // anything else is reported below for the file itself.
+        if (!resume.empty() && file.size == entry.size) {
+          problems.push_back("NORANGE  " + Shown(entry.path) + ": " + resume);
+        }
       }
     } catch (const std::runtime_error& error) {
       problems.push_back("FAILED   " + Shown(entry.path) + ": " + origin + ": " + error.what());
@@ -127,6 +116,16 @@ class Source {
   }
 
  private:
+  // The installer resumes an interrupted download with "Range: bytes=N-":
+  // asks for the second half of the file as it would, and returns what would
+  // keep the installer from resuming there (empty when nothing). Throws when
+  // no answer comes (the connection failed).
+  std::string ResumeProblem(const ManifestFile& entry, const std::string& url) {
+    const std::uint64_t offset = entry.size / 2;
+    if (offset == 0) return {};  // a one-byte file is never resumed
+    return RangeProblem(AskForRange(session_.get(), Utf8ToWide(url), offset), offset, entry.size);
+  }
+
   const CheckCommand& command_;
   std::wstring folder_;
   WinHttpHandle session_;
@@ -135,19 +134,20 @@ class Source {
 }  // namespace
 
 int RunCheck(const CheckCommand& command) {
-  std::string text = ReadManifestFile(command.manifest);
-  UpdateManifest manifest;
-  try {
-    JsonCursor cursor{text.data(), text.data() + text.size()};
-    manifest = ParseManifest(cursor);
-  } catch (const std::runtime_error& error) {
-    throw ReleaseRefusal(DescribeName(command.manifest) +
-                         ": the installer refuses this manifest: " + error.what());
-  }
+  WinHttpHandle manifest_session;
+  if (IsManifestAddress(command.manifest)) manifest_session = OpenReleaseSession();
+  UpdateManifest manifest = LoadManifest(command.manifest, manifest_session.get());
 
   Source source(command);
   std::vector<std::string> problems;
-  std::map<std::wstring, std::string> listed;  // letter-case key of the path -> path
+  // The installer's own refusal of a manifest that names one file twice.
+  std::string same_file_refusal;
+  try {
+    RejectSameFilePaths(manifest);
+  } catch (const std::runtime_error& error) {
+    same_file_refusal = error.what();
+  }
+  std::map<std::wstring, std::string> listed;  // SameFileKey of the path -> path
   std::vector<const ManifestFile*> entries;
   for (const ManifestFile& file : manifest.files) entries.push_back(&file);
   entries.push_back(&manifest.bootstrap_updater);
@@ -161,11 +161,18 @@ int RunCheck(const CheckCommand& command) {
                          error.what());
       continue;
     }
-    auto [it, added] = listed.emplace(LetterCaseKey(normalized), entry->path);
+    auto [it, added] = listed.emplace(SameFileKey(normalized), entry->path);
     if (!added) {
       problems.push_back("TWICE    " + Shown(entry->path) + ": the same file as " +
-                         Shown(it->second) + " for Windows");
+                         Shown(it->second) + " for Windows; the installer refuses the "
+                         "manifest: " + same_file_refusal);
       continue;
+    }
+    if (std::size_t length = TypicalStagingPathLength(normalized); length > MaxPathCharacters) {
+      problems.push_back("LONGPATH " + Shown(entry->path) + ": its staging path would be " +
+                         std::to_string(length) + " characters in a typical installation, more "
+                         "than " + std::to_string(MaxPathCharacters) + " (C:\\Users\\<20 "
+                         "characters>\\Desktop\\Lanternbrook\\.install-staging\\<path>.part)");
     }
     source.Check(*entry, normalized, problems);
   }

@@ -14,6 +14,7 @@ const char ReleaseUsageText[] =
     "                            --url-base <base> [--output <manifest file>]\n"
     "  lanternbrook-release check <manifest file> --folder <release folder>\n"
     "  lanternbrook-release check <manifest file> --base-url <https://host[:port]>\n"
+    "  lanternbrook-release diff <old manifest> <new manifest>\n"
     "  lanternbrook-release --help | -h | /?\n"
     "\n"
     "make   Writes the update manifest of a release folder. Every file below the\n"
@@ -28,13 +29,27 @@ const char ReleaseUsageText[] =
     "       installer would refuse, a name that is not valid UTF-8, two names that\n"
     "       differ only in letter case, a manifest larger than 2097152 bytes.\n"
     "\n"
-    "check  Reads a manifest with the installer's own parser and path and URL\n"
-    "       rules, then verifies every entry's size and SHA-256: against the files\n"
-    "       of a folder (--folder), or against what the server sends for each url\n"
-    "       (--base-url; urls starting with \"/\" are fetched from that origin,\n"
-    "       https:// urls as written). Prints every mismatch.\n"
+    "check  Reads a manifest (a file or an https:// address) with the installer's\n"
+    "       own parser and path and URL rules, then verifies every entry's size\n"
+    "       and SHA-256: against the files of a folder (--folder), or against what\n"
+    "       the server sends for each url (--base-url; urls starting with \"/\" are\n"
+    "       fetched from that origin, https:// urls as written). Prints every\n"
+    "       problem: a mismatch, two paths that are one file for Windows (TWICE).\n"
+    "       Against a server it also asks for the second half of every file as\n"
+    "       the installer does to resume (NORANGE: the answer is not a 206 from\n"
+    "       that offset with the rest of the file), and it names the cause of a\n"
+    "       failed connection.\n"
+    "       LONGPATH: the file's staging path would be longer than 259 characters\n"
+    "       in a typical installation.\n"
     "\n"
-    "Exit status: 0 success; 1 refused, or a check found a mismatch;\n"
+    "diff   What users of the old release download to get the new one. Both\n"
+    "       manifests (files, or https:// addresses) are read with the installer's\n"
+    "       parser and rules. Each file of the new one, and its updater, is FETCH\n"
+    "       (new, or another size or digest) or KEEP; LEFT names a file of the old\n"
+    "       release that the new one no longer lists (the installer leaves it in\n"
+    "       place). The last line is: fetch N of M files, B of T bytes.\n"
+    "\n"
+    "Exit status: 0 success; 1 refused, or a check found a problem;\n"
     "             2 the command line is wrong.\n";
 
 namespace {
@@ -144,14 +159,27 @@ CheckCommand ParseCheck(const std::vector<std::wstring>& arguments) {
   return check;
 }
 
+DiffCommand ParseDiff(const std::vector<std::wstring>& arguments) {
+  SplitArguments split = Split(arguments, 1, {});
+  if (split.positionals.size() < 2) throw UsageError("diff needs the old and the new manifest");
+  if (split.positionals.size() > 2) {
+    throw UsageError("unexpected argument " + Shown(split.positionals[2]));
+  }
+  if (split.positionals[0].empty() || split.positionals[1].empty()) {
+    throw UsageError("a manifest name is empty");
+  }
+  return DiffCommand{split.positionals[0], split.positionals[1]};
+}
+
 }  // namespace
 
 ReleaseCommand ParseReleaseCommandLine(const std::vector<std::wstring>& arguments) {
   for (const std::wstring& argument : arguments) {
     if (IsHelp(argument)) return HelpCommand{};
   }
-  if (arguments.empty()) throw UsageError("missing the command (make or check)");
+  if (arguments.empty()) throw UsageError("missing the command (make, check or diff)");
   if (arguments[0] == L"make") return ParseMake(arguments);
   if (arguments[0] == L"check") return ParseCheck(arguments);
-  throw UsageError("unknown command " + Shown(arguments[0]) + " (expected make or check)");
+  if (arguments[0] == L"diff") return ParseDiff(arguments);
+  throw UsageError("unknown command " + Shown(arguments[0]) + " (expected make, check or diff)");
 }

@@ -25,7 +25,13 @@ struct CheckCommand {
   std::string base_url;  // set for a check against a server; no trailing '/'
 };
 
-using ReleaseCommand = std::variant<HelpCommand, MakeCommand, CheckCommand>;
+// lanternbrook-release diff <old manifest> <new manifest>
+struct DiffCommand {
+  std::wstring old_manifest;  // a file, or an https:// address
+  std::wstring new_manifest;
+};
+
+using ReleaseCommand = std::variant<HelpCommand, MakeCommand, CheckCommand, DiffCommand>;
 
 // Parses the arguments after the program name. Options take their value as
 // the next argument or after '=' (--build=7). Throws UsageError with a

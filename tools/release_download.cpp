@@ -2,12 +2,16 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <stdexcept>
 #include <vector>
 
 #include "finish/file_digest.h"
+#include "manifest/manifest_download.h"
+#include "manifest/utf8_to_wide.h"
 #include "tools/release_errors.h"
 #include "tools/release_folder.h"
+#include "tools/request_failure.h"
 #include "transfer/http_request.h"
 
 namespace {
@@ -33,6 +37,57 @@ FileHandle CreateTemporaryFile(std::wstring& path) {
   return file;
 }
 
+// The installer's GET, with its failure named in English.
+HttpResponse Get(HINTERNET session, const std::wstring& url, std::uint64_t offset, bool range) {
+  ForgetSecureFailure();
+  try {
+    return HttpGet(session, url, offset, range);
+  } catch (const HttpRequestError& error) {
+    throw std::runtime_error(DescribeRequestFailure(error.winhttp_error(), session, url));
+  }
+}
+
+// Reads the whole body of `response`, handing each piece to `consume`.
+template <typename Consume>
+void ReadBody(const HttpResponse& response, Consume consume) {
+  std::vector<char> buffer(kBufferSize);
+  for (;;) {
+    DWORD available = 0;
+    if (!::WinHttpQueryDataAvailable(response.request.get(), &available)) {
+      throw std::runtime_error("the connection broke: " +
+                               DescribeRequestFailure(::GetLastError(), nullptr, {}));
+    }
+    if (available == 0) return;
+    while (available > 0) {
+      DWORD read = 0;
+      if (!::WinHttpReadData(response.request.get(), buffer.data(),
+                             std::min<DWORD>(available, kBufferSize), &read)) {
+        throw std::runtime_error("the connection broke: " +
+                                 DescribeRequestFailure(::GetLastError(), nullptr, {}));
+      }
+      if (read == 0) break;
+      consume(buffer.data(), read);
+      available -= read;
+    }
+  }
+}
+
+std::string ContentRange(const HttpResponse& response) {
+  DWORD size = 0;
+  ::WinHttpQueryHeaders(response.request.get(), WINHTTP_QUERY_CONTENT_RANGE,
+                        WINHTTP_HEADER_NAME_BY_INDEX, WINHTTP_NO_OUTPUT_BUFFER, &size,
+                        WINHTTP_NO_HEADER_INDEX);
+  if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER || size == 0) return {};
+  std::wstring value(size / sizeof(wchar_t) + 1, L'\0');
+  if (!::WinHttpQueryHeaders(response.request.get(), WINHTTP_QUERY_CONTENT_RANGE,
+                             WINHTTP_HEADER_NAME_BY_INDEX, value.data(), &size,
+                             WINHTTP_NO_HEADER_INDEX)) {
+    return {};
+  }
+  value.resize(size / sizeof(wchar_t));
+  return WideToUtf8(value);
+}
+
 }  // namespace
 
 WinHttpHandle OpenReleaseSession() {
@@ -40,39 +95,54 @@ WinHttpHandle OpenReleaseSession() {
                                       WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
   if (!session) throw ReleaseRefusal("cannot open a WinHTTP session: " + LastErrorText());
   ::WinHttpSetTimeouts(session.get(), 30000, 30000, 30000, 120000);
+  WatchSecureFailures(session.get());
   return session;
 }
 
 DownloadedFile DownloadAndDigest(HINTERNET session, const std::wstring& url) {
-  HttpResponse response = HttpGet(session, url, 0, false);
+  HttpResponse response = Get(session, url, 0, false);
   if (response.status != 200 && response.status != 206) {
     throw std::runtime_error("HTTP status " + std::to_string(response.status));
   }
   std::wstring path;
   FileHandle file = CreateTemporaryFile(path);
-  std::vector<char> buffer(kBufferSize);
   DownloadedFile result;
-  for (;;) {
-    DWORD available = 0;
-    if (!::WinHttpQueryDataAvailable(response.request.get(), &available)) {
-      throw std::runtime_error("the connection broke: " + LastErrorText());
+  ReadBody(response, [&](const char* bytes, DWORD count) {
+    DWORD written = 0;
+    if (!::WriteFile(file.get(), bytes, count, &written, nullptr) || written != count) {
+      throw std::runtime_error("cannot write a temporary file: " + LastErrorText());
     }
-    if (available == 0) break;
-    while (available > 0) {
-      DWORD read = 0;
-      if (!::WinHttpReadData(response.request.get(), buffer.data(),
-                             std::min<DWORD>(available, kBufferSize), &read)) {
-        throw std::runtime_error("the connection broke: " + LastErrorText());
-      }
-      if (read == 0) break;
-      DWORD written = 0;
-      if (!::WriteFile(file.get(), buffer.data(), read, &written, nullptr) || written != read) {
-        throw std::runtime_error("cannot write a temporary file: " + LastErrorText());
-      }
-      result.size += read;
-      available -= read;
-    }
-  }
+    result.size += count;
+  });
   result.sha256 = ComputeFileSha256(path);
   return result;
+}
+
+RangeAnswer AskForRange(HINTERNET session, const std::wstring& url, std::uint64_t offset) {
+  HttpResponse response = Get(session, url, offset, true);
+  RangeAnswer answer;
+  answer.status = response.status;
+  answer.content_range = ContentRange(response);
+  try {
+    ReadBody(response, [&](const char*, DWORD count) { answer.body_bytes += count; });
+  } catch (const std::runtime_error& error) {
+    answer.read_failure = error.what();
+  }
+  return answer;
+}
+
+std::string DownloadManifestText(HINTERNET session, const std::wstring& url) {
+  HttpResponse response = Get(session, url, 0, false);
+  if (response.status != 200) {
+    throw std::runtime_error("HTTP status " + std::to_string(response.status));
+  }
+  std::string text;
+  ReadBody(response, [&](const char* bytes, DWORD count) {
+    text.append(bytes, count);
+    if (text.size() > MaxManifestBytes) {
+      throw std::runtime_error("larger than the installer accepts (" +
+                               std::to_string(MaxManifestBytes) + " bytes)");
+    }
+  });
+  return text;
 }

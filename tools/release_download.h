@@ -1,17 +1,22 @@
 #pragma once
-// Fetching one file of a release over HTTPS for `check --base-url`, with the
-// installer's own GET. Main thread only; blocking.
+// Fetching from a release's server over HTTPS for `check --base-url` and
+// `diff`, with the installer's own GET. Main thread only; blocking.
 #include <cstdint>
 #include <string>
 
 #include <objbase.h>  // CoTaskMemFree, used by win_handles.h
 
 #include "common/win_handles.h"
+#include "tools/range_answer.h"
 
 // A WinHTTP session for the tool (user agent "lanternbrook-release/1.0",
-// the system's proxy setting, 30 s to connect, 120 s per read).
-// Throws ReleaseRefusal.
+// the system's proxy setting, 30 s to connect, 120 s per read), watched for
+// certificate faults (tools/request_failure.h). Throws ReleaseRefusal.
 WinHttpHandle OpenReleaseSession();
+
+// The failures below are std::runtime_error with an English text: a failed
+// connection or read names its cause (DescribeRequestFailure), a status that
+// is not accepted reads "HTTP status <n>".
 
 struct DownloadedFile {
   std::uint64_t size = 0;
@@ -19,8 +24,17 @@ struct DownloadedFile {
 };
 
 // GETs `url` (no Range header) into a temporary file that is deleted again,
-// and returns the length and the SHA-256 of the body. Throws
-// std::runtime_error: HttpGet's messages, "HTTP status <n>" for a status other
-// than 200 and 206 (the statuses the installer takes for a new file), or
-// a message about the failed read or the temporary file.
+// and returns the length and the SHA-256 of the body. Statuses other than 200
+// and 206 (the ones the installer takes for a new file) are refused. Also
+// throws a message about the temporary file.
 DownloadedFile DownloadAndDigest(HINTERNET session, const std::wstring& url);
+
+// GETs `url` with "Range: bytes=<offset>-", as the installer does to resume a
+// download, and returns the status, the Content-Range and the body's length
+// whatever they are; a body that breaks off is noted in the answer. Throws
+// only when no answer comes.
+RangeAnswer AskForRange(HINTERNET session, const std::wstring& url, std::uint64_t offset);
+
+// GETs a manifest at `url`: status 200 and at most MaxManifestBytes, as the
+// installer accepts it; returns the body unchanged.
+std::string DownloadManifestText(HINTERNET session, const std::wstring& url);

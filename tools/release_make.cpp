@@ -25,6 +25,7 @@
 #include "tools/release_text.h"
 #include "transfer/file_url.h"
 #include "transfer/manifest_path.h"
+#include "transfer/path_collisions.h"
 
 namespace {
 
@@ -47,14 +48,16 @@ std::string ManifestPathOf(const std::wstring& relative) {
 }
 
 // Names (files and the folders above them) that Windows would take for the
-// same one, because they differ only in letter case.
+// same one, because they differ only in letter case: the installer's
+// same-file rule (names with trailing dots or blanks are refused earlier).
 class LetterCaseClashes {
  public:
   void Add(const std::wstring& relative, std::vector<std::string>& problems) {
     for (std::size_t end = relative.find(L'\\'); ; end = relative.find(L'\\', end + 1)) {
       std::wstring name = relative.substr(0, end);
-      auto [it, added] = seen_.emplace(LetterCaseKey(name), name);
-      if (!added && it->second != name && reported_.emplace(LetterCaseKey(name)).second) {
+      const std::wstring key = SameFileKey(name);
+      auto [it, added] = seen_.emplace(key, name);
+      if (!added && it->second != name && reported_.emplace(key).second) {
         problems.push_back(ManifestPathOf(it->second) + " and " + ManifestPathOf(name) +
                            ": the names differ only in letter case; Windows keeps one of them");
       }

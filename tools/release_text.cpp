@@ -132,3 +132,11 @@ unsigned long long ParseBuildNumber(std::string_view text) {
   if (value == 0) throw UsageError(shown + ": the installer refuses build 0");
   return value;
 }
+
+std::size_t TypicalStagingPathLength(std::wstring_view normalized_path) noexcept {
+  constexpr std::wstring_view kBefore = L"C:\\Users\\";
+  constexpr std::size_t kUserName = 20;
+  constexpr std::wstring_view kAfterUser = L"\\Desktop\\Lanternbrook\\.install-staging\\";
+  constexpr std::wstring_view kSuffix = L".part";
+  return kBefore.size() + kUserName + kAfterUser.size() + normalized_path.size() + kSuffix.size();
+}

@@ -35,3 +35,12 @@ std::string FileUrlFor(std::string_view base, std::string_view path);
 // Parses a --build value: decimal digits only, not 0, at most 2^64 - 1.
 // Throws UsageError.
 unsigned long long ParseBuildNumber(std::string_view text);
+
+// The longest path Windows programs can use without the \\?\ prefix, in UTF-16
+// characters, the terminating null excluded.
+inline constexpr std::size_t MaxPathCharacters = 259;
+
+// Length in UTF-16 characters of the staging path of a normalised manifest
+// path (backslashes) in a typical installation:
+// C:\Users\<20 characters>\Desktop\Lanternbrook\.install-staging\<path>.part
+std::size_t TypicalStagingPathLength(std::wstring_view normalized_path) noexcept;

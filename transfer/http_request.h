@@ -3,6 +3,7 @@
 // Called on the worker thread only; every call blocks until it completes or
 // the session's time-out for that phase expires.
 #include <cstdint>
+#include <stdexcept>
 #include <string>
 
 #include <windows.h>
@@ -20,8 +21,21 @@ struct ParsedUrl {
   bool secure = false;     // scheme is https
 };
 
+// What ParseUrl and HttpGet throw: the fixed message shown to the user, and
+// the GetLastError value of the WinHTTP call that failed, for tools that name
+// the cause (0 when no call failed).
+class HttpRequestError : public std::runtime_error {
+ public:
+  HttpRequestError(const char* message, DWORD winhttp_error)
+      : std::runtime_error(message), winhttp_error_(winhttp_error) {}
+  DWORD winhttp_error() const noexcept { return winhttp_error_; }
+
+ private:
+  DWORD winhttp_error_;
+};
+
 // Splits an absolute URL with WinHttpCrackUrl.
-// Throws std::runtime_error("URL de atualizacao invalida.").
+// Throws HttpRequestError("URL de atualizacao invalida.").
 ParsedUrl ParseUrl(const std::wstring& url);
 
 // One GET: its handles and status. Members are destroyed in reverse order, so
@@ -35,7 +49,7 @@ struct HttpResponse {
 // Connects, opens and sends a GET for `url` on `session` and receives the
 // response headers. When `with_range` is set, adds "Range: bytes=<start>-".
 // The status is returned unjudged; the body is left for the caller to read
-// through `request`. Throws std::runtime_error with one of:
+// through `request`. Throws HttpRequestError with one of:
 //   "URL de atualizacao invalida."  "Nao foi possivel conectar ao servidor."
 //   "Nao foi possivel iniciar o download."
 //   "Falha de rede ao receber a atualizacao."  "Resposta HTTP invalida."

@@ -1,7 +1,16 @@
 // URL splitting and the one GET primitive on the run's WinHTTP session.
-#include <stdexcept>
-
 #include "transfer/http_request.h"
+
+namespace {
+
+// Throws `message` with the last error of the WinHTTP call that just failed,
+// read before anything else can change it.
+[[noreturn]] void Fail(const char* message) {
+  const DWORD error = GetLastError();
+  throw HttpRequestError(message, error);
+}
+
+}  // namespace
 
 ParsedUrl ParseUrl(const std::wstring& url) {
   URL_COMPONENTS parts{};
@@ -12,7 +21,7 @@ ParsedUrl ParseUrl(const std::wstring& url) {
   parts.dwUrlPathLength = static_cast<DWORD>(-1);
   parts.dwExtraInfoLength = static_cast<DWORD>(-1);
   if (!WinHttpCrackUrl(url.c_str(), 0, 0, &parts)) {
-    throw std::runtime_error("URL de atualizacao invalida.");
+    Fail("URL de atualizacao invalida.");
   }
   ParsedUrl result;
   if (parts.lpszHostName) result.host.assign(parts.lpszHostName, parts.dwHostNameLength);
@@ -32,13 +41,13 @@ HttpResponse HttpGet(HttpSession session, const std::wstring& url, std::uint64_t
   // On every throw below, `response` is destroyed: request first, then connection.
   HttpResponse response;
   response.connection.reset(WinHttpConnect(session, parsed.host.c_str(), parsed.port, 0));
-  if (!response.connection) throw std::runtime_error("Nao foi possivel conectar ao servidor.");
+  if (!response.connection) Fail("Nao foi possivel conectar ao servidor.");
 
   response.request.reset(WinHttpOpenRequest(response.connection.get(), L"GET", parsed.path.c_str(),
                                             nullptr, WINHTTP_NO_REFERER,
                                             WINHTTP_DEFAULT_ACCEPT_TYPES,
                                             parsed.secure ? WINHTTP_FLAG_SECURE : 0));
-  if (!response.request) throw std::runtime_error("Nao foi possivel iniciar o download.");
+  if (!response.request) Fail("Nao foi possivel iniciar o download.");
 
   if (with_range) {
     const std::wstring header = L"Range: bytes=" + std::to_wstring(range_start) + L"-\r\n";
@@ -49,10 +58,10 @@ HttpResponse HttpGet(HttpSession session, const std::wstring& url, std::uint64_t
 
   if (!WinHttpSendRequest(response.request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0,
                           WINHTTP_NO_REQUEST_DATA, 0, 0, 0)) {
-    throw std::runtime_error("Falha de rede ao receber a atualizacao.");
+    Fail("Falha de rede ao receber a atualizacao.");
   }
   if (!WinHttpReceiveResponse(response.request.get(), nullptr)) {
-    throw std::runtime_error("Falha de rede ao receber a atualizacao.");
+    Fail("Falha de rede ao receber a atualizacao.");
   }
 
   DWORD status = 0;
@@ -61,7 +70,7 @@ HttpResponse HttpGet(HttpSession session, const std::wstring& url, std::uint64_t
                            WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
                            WINHTTP_HEADER_NAME_BY_INDEX, &status, &status_size,
                            WINHTTP_NO_HEADER_INDEX)) {
-    throw std::runtime_error("Resposta HTTP invalida.");
+    Fail("Resposta HTTP invalida.");
   }
   response.status = status;
   return response;

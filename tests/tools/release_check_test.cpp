@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/same_file_paths.h"
 #include "tests/support/test_servers.h"
 #include "tests/tools/release_tool_fixture.h"
 
@@ -191,7 +192,8 @@ INSTANTIATE_TEST_SUITE_P(
                            "REFUSED  data/a.txt: the installer refuses it: URL de arquivo insegura no manifesto.\n"},
         EditedManifestCase{"SameFileTwiceForWindows",
                            [](std::string& t) { Replace(t, "\"path\": \"data/a.txt\"", "\"path\": \"DATA/B/C.BIN\""); },
-                           "TWICE    data/b/c.bin: the same file as DATA/B/C.BIN for Windows\n"},
+                           "TWICE    data/b/c.bin: the same file as DATA/B/C.BIN for Windows; the "
+                           "installer refuses the manifest: Caminho inseguro no manifesto.\n"},
         EditedManifestCase{"WrongTotalSize",
                            [](std::string& t) { Replace(t, "\"total_size\": 75014", "\"total_size\": 75000"); },
                            "MISMATCH total_size: expected 75014 (the sum of the files' sizes), actual 75000\n"},
@@ -207,5 +209,169 @@ INSTANTIATE_TEST_SUITE_P(
                            [](std::string& t) { t.append(2097153 - t.size(), ' '); },
                            "err:manifest.json: larger than the installer accepts (2097152 bytes)"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+
+namespace {
+
+// A release as served, with what would break a download or its resume. The
+// release is SmallRelease() under /releases/1.4.2 on a FaultServer; the
+// resume request for data/b/c.bin (70000 bytes) asks for bytes=35000-.
+struct FindingCase {
+  const char* name;
+  std::string certificate = "localhost";   // the server's certificate
+  lbtest::FaultRule rule;                  // for /releases/1.4.2/data/b/c.bin
+  std::string extra_path;                  // one more file of the release
+  bool server_stopped = false;             // nobody listens when check runs
+  std::string expected;  // a line of standard output ({origin}: the server's); "" for none
+};
+
+std::ostream& operator<<(std::ostream& out, const FindingCase& c) { return out << c.name; }
+
+class CheckFinding : public lbtest::ReleaseToolTest,
+                     public ::testing::WithParamInterface<FindingCase> {};
+
+TEST_P(CheckFinding, NamesWhatWouldBreakTheDownload) {
+  const FindingCase& c = GetParam();
+  lbtest::ServerOptions options;
+  options.certificate = c.certificate;
+  lbtest::FaultServer server(options);
+  std::wstring release = server.Root() + L"\\releases\\1.4.2";
+  std::vector<ReleaseFileSpec> files = lbtest::SmallRelease();
+  if (!c.extra_path.empty()) files.push_back({c.extra_path, "extra\r\n"});
+  lbtest::WriteRelease(release, files);
+  ToolResult make = lbtest::RunReleaseTool({L"make", release, L"--version", L"1.4.2", L"--build",
+                                            L"142", L"--url-base", L"/releases/1.4.2",
+                                            L"--output", ManifestPath()});
+  ASSERT_EQ(make.exit_code, 0u) << make.err;
+  server.SetRule("/releases/1.4.2/data/b/c.bin", c.rule);
+  std::wstring origin = server.Origin();
+  if (c.server_stopped) server.Stop();
+
+  ToolResult check = lbtest::RunReleaseTool({L"check", ManifestPath(), L"--base-url", origin});
+  std::string expected = c.expected;
+  if (std::size_t at = expected.find("{origin}"); at != std::string::npos) {
+    expected.replace(at, 8, lbtest::Narrow(origin));
+  }
+  EXPECT_EQ(check.exit_code, expected.empty() ? 0u : 1u) << check.out << check.err;
+  if (!expected.empty()) {
+    EXPECT_NE(check.out.find(expected), std::string::npos)
+        << "expected: " << expected << "\nstdout: " << check.out;
+  }
+}
+
+lbtest::FaultRule Rule(std::function<void(lbtest::FaultRule&)> set) {
+  lbtest::FaultRule rule;
+  set(rule);
+  return rule;
+}
+
+// 187 characters: its staging path in a typical installation has 260.
+const std::string kLongPath = "data/" + std::string(178, 'x') + ".bin";
+
+INSTANTIATE_TEST_SUITE_P(
+    Findings, CheckFinding,
+    ::testing::Values(
+        FindingCase{.name = "SoundServer"},
+        FindingCase{.name = "UntrustedCertificate", .certificate = "selfsigned",
+                    .expected = "FAILED   data/a.txt: {origin}/releases/1.4.2/data/a.txt: the "
+                                "server's certificate is not trusted"},
+        FindingCase{.name = "CertificateOfAnotherHost", .certificate = "otherhost",
+                    .expected = "FAILED   data/a.txt: {origin}/releases/1.4.2/data/a.txt: the "
+                                "server's certificate is issued for another host name\n"},
+        FindingCase{.name = "ExpiredCertificate", .certificate = "expired",
+                    .expected = "FAILED   data/a.txt: {origin}/releases/1.4.2/data/a.txt: the "
+                                "server's certificate has expired"},
+        FindingCase{.name = "ConnectionRefused", .server_stopped = true,
+                    .expected = "FAILED   data/a.txt: {origin}/releases/1.4.2/data/a.txt: the "
+                                "connection was refused"},
+        FindingCase{.name = "NoRangeSupport",
+                    .rule = Rule([](auto& r) { r.ignore_range = true; }),
+                    .expected = "NORANGE  data/b/c.bin: 200 (the whole file) to Range: "
+                                "bytes=35000-\n"},
+        FindingCase{.name = "RangeFromAnotherOffset",
+                    .rule = Rule([](auto& r) { r.range_offset = 0; }),
+                    .expected = "NORANGE  data/b/c.bin: 206 with Content-Range \"bytes "
+                                "0-69999/70000\" to Range: bytes=35000-\n"},
+        FindingCase{.name = "RangeNotSatisfiable",
+                    .rule = Rule([](auto& r) { r.status = 416; r.body = ""; r.count = 1; }),
+                    .expected = "NORANGE  data/b/c.bin: 416 to Range: bytes=35000-\n"},
+        FindingCase{.name = "RangeBodyCutShort",
+                    .rule = Rule([](auto& r) { r.close_after = 1000; r.count = 1; }),
+                    .expected = "NORANGE  data/b/c.bin: 206 with 1000 bytes to Range: "
+                                "bytes=35000-, expected 35000\n"},
+        FindingCase{.name = "LongStagingPath", .extra_path = kLongPath,
+                    .expected = "LONGPATH " + kLongPath + ": its staging path would be 260 "
+                                "characters in a typical installation, more than 259"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+
+namespace {
+
+}  // namespace
+
+namespace lbtest {
+void PrintTo(const SameFilePair& pair, std::ostream* out) { *out << pair.name; }
+}  // namespace lbtest
+
+namespace {
+
+// Two entries that Windows takes for one file: check and diff refuse the
+// manifest as the installer does; two entries it keeps apart pass.
+class SameFileRule : public lbtest::ReleaseToolTest,
+                     public ::testing::WithParamInterface<lbtest::SameFilePair> {};
+
+std::string EntryJson(const std::string& path, const std::string& bytes) {
+  return "{\"path\": " + lbtest::JsonString(path) + ", \"url\": \"/r/x\", \"hash\": \"" +
+         lbtest::ReferenceSha256(bytes) + "\", \"size\": " + std::to_string(bytes.size()) + "}";
+}
+
+TEST_P(SameFileRule, CheckAndDiffAnswerAsTheInstaller) {
+  const lbtest::SameFilePair& c = GetParam();
+  const std::string content = "12345", updater = lbtest::RandomBytes(3000, 41);
+  const bool second_is_updater = c.second == "LanternbrookUpdater.exe";
+  std::string files = EntryJson(c.first, second_is_updater ? updater : content);
+  if (!second_is_updater) files += ", " + EntryJson(c.second, content);
+  const std::size_t total = second_is_updater ? updater.size() : 2 * content.size();
+  lbtest::WriteFileBytes(ManifestPath(),
+                         "{\"version\": \"1\", \"build\": 1, \"total_size\": " +
+                             std::to_string(total) + ", \"files\": [" + files +
+                             "], \"bootstrap_updater\": " +
+                             EntryJson("LanternbrookUpdater.exe", updater) + "}");
+  lbtest::WriteRelease(Release(), {{"LanternbrookUpdater.exe", updater}});
+  if (!second_is_updater) {
+    lbtest::WriteRelease(Release(), {{c.first, content}, {c.second, content}});
+  }
+  std::wstring old_manifest = Path(L"old.json");
+  lbtest::WriteFileBytes(old_manifest,
+                         "{\"version\": \"0\", \"build\": 1, \"total_size\": 5, \"files\": [" +
+                             EntryJson("other.bin", content) + "], \"bootstrap_updater\": " +
+                             EntryJson("LanternbrookUpdater.exe", updater) + "}");
+
+  ToolResult check = CheckFolder();
+  ToolResult diff = lbtest::RunReleaseTool({L"diff", old_manifest, ManifestPath()});
+  if (c.same) {
+    EXPECT_EQ(check.exit_code, 1u);
+    EXPECT_NE(check.out.find("TWICE    " + c.second + ": the same file as " + c.first +
+                             " for Windows; the installer refuses the manifest: Caminho "
+                             "inseguro no manifesto.\n"),
+              std::string::npos)
+        << check.out;
+    EXPECT_EQ(diff.exit_code, 1u) << diff.out;
+    EXPECT_NE(diff.err.find(c.first + " and " + c.second + " are the same file for Windows: "
+                            "the installer refuses this manifest: Caminho inseguro no "
+                            "manifesto."),
+              std::string::npos)
+        << diff.err;
+  } else {
+    EXPECT_EQ(check.exit_code, 0u) << check.out << check.err;
+    EXPECT_EQ(diff.exit_code, 0u) << diff.err;
+    EXPECT_NE(diff.out.find("FETCH    " + c.second + ": new\n"), std::string::npos) << diff.out;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Pairs, SameFileRule, ::testing::ValuesIn(lbtest::SameFilePairs()),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -326,7 +326,7 @@ INSTANTIATE_TEST_SUITE_P(
         CommandLineCase{"ShortHelp", {L"-h"}, 0, "Exit status: 0 success"},
         CommandLineCase{"WindowsHelp", {L"/?"}, 0, "lanternbrook-release check <manifest file>"},
         CommandLineCase{"HelpAfterACommand", {L"make", L"{release}", L"--help"}, 0, "--url-base"},
-        CommandLineCase{"NoArguments", {}, 2, "missing the command (make or check)"},
+        CommandLineCase{"NoArguments", {}, 2, "missing the command (make, check or diff)"},
         CommandLineCase{"UnknownCommand", {L"publish"}, 2, "unknown command publish"},
         CommandLineCase{"NoFolder", {L"make", L"--version", L"1", L"--build", L"1", L"--url-base", L"/"},
                         2, "missing the release folder"},
@@ -367,7 +367,11 @@ INSTANTIATE_TEST_SUITE_P(
                         {L"check", L"m.json", L"--folder", L"x", L"--base-url", L"https://h"}, 2,
                         "check needs exactly one of --folder and --base-url"},
         CommandLineCase{"CheckWithPlainHttp", {L"check", L"m.json", L"--base-url", L"http://h"}, 2,
-                        "--base-url \"http://h\": must be an https:// address"}),
+                        "--base-url \"http://h\": must be an https:// address"},
+        CommandLineCase{"DiffWithOneManifest", {L"diff", L"m.json"}, 2,
+                        "diff needs the old and the new manifest"},
+        CommandLineCase{"DiffWithThreeManifests", {L"diff", L"a.json", L"b.json", L"c.json"}, 2,
+                        "unexpected argument c.json"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
