@@ -12,9 +12,14 @@
 
 namespace {
 
-// The errors the C runtime reads as "no such file or directory".
+// The errors that mean nothing is there to find: no such file or folder, and
+// names the system refuses (such a name cannot name an existing file).
 bool IsNotFound(DWORD error) noexcept {
   switch (error) {
+    case ERROR_INVALID_NAME:
+    case ERROR_BAD_DEV_TYPE:
+    case ERROR_INVALID_PARAMETER:
+    case ERROR_DIRECTORY:
     case ERROR_FILE_NOT_FOUND:
     case ERROR_PATH_NOT_FOUND:
     case ERROR_INVALID_DRIVE:

@@ -9,8 +9,9 @@
 
 // The size of the regular file at `path`; nothing when nothing is there or it
 // is not a regular file. "Not found" in any of its forms (no file, no folder
-// on the way, no such drive or share, a name too long) is nothing; any other
-// failure throws FilesystemError naming "exists".
+// on the way, no such drive or share, a name too long or one the system
+// refuses) is nothing; any other failure (access denied...) throws
+// FilesystemError naming "exists".
 std::optional<std::uint64_t> ExistingFileSize(const std::wstring& path);
 
 // The size of the regular file at `path`; nothing when there is no such
