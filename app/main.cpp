@@ -5,6 +5,19 @@
 
 #include "app/globals.h"
 #include "app/main_window.h"
+#include "common/system_dll_search.h"
+
+// The C runtime's start-up for a GUI program: initialises the runtime, runs
+// the static constructors and calls wWinMain.
+extern "C" int WinMainCRTStartup();
+
+// The process's entry point (set at link time): the DLL search is limited to
+// the system folder, and the delay-loaded system DLLs are loaded from there,
+// before the C runtime or any constructor runs.
+extern "C" int InstallerStartup() {
+  RestrictDllSearchToSystemFolder({L"winhttp.dll", L"bcrypt.dll", L"comctl32.dll"});
+  return WinMainCRTStartup();
+}
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show_command) {
   INITCOMMONCONTROLSEX controls{};

@@ -10,6 +10,7 @@
 #include <variant>
 #include <vector>
 
+#include "common/system_dll_search.h"
 #include "tools/console_output.h"
 #include "tools/release_check.h"
 #include "tools/release_command_line.h"
@@ -47,6 +48,18 @@ int Run(const ReleaseCommand& command) {
 }
 
 }  // namespace
+
+// The C runtime's start-up for a console program: initialises the runtime,
+// runs the static constructors and calls wmain.
+extern "C" int mainCRTStartup();
+
+// The process's entry point (set at link time): the DLL search is limited to
+// the system folder, and the delay-loaded system DLLs are loaded from there,
+// before the C runtime or any constructor runs.
+extern "C" int ReleaseToolStartup() {
+  RestrictDllSearchToSystemFolder({L"winhttp.dll", L"bcrypt.dll"});
+  return mainCRTStartup();
+}
 
 int wmain(int argc, wchar_t** argv) {
   std::vector<std::wstring> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);

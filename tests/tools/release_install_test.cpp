@@ -1,7 +1,13 @@
 // End to end: the installer, built for the update origin, installs what
-// lanternbrook-release make wrote, as nginx serves it.
+// lanternbrook-release make wrote, as nginx serves it; and both programs,
+// started from a folder where hostile DLLs were planted, load none of them.
+#include <windows.h>
+
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cwctype>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -60,5 +66,137 @@ TEST_F(MadeReleaseInstalls, InstallerInstallsWhatMakeWrote) {
   }
   EXPECT_EQ(file_requests, files.size()) << "one request per file, the updater included";
 }
+
+// DLL planting. A copy of the program lies in a Downloads folder, under the
+// name a browser gives a second download, beside DLLs named after the system
+// DLLs it uses that are not KnownDLLs, each writing a marker file when
+// loaded. Wine takes its own builtin DLLs whatever lies beside a program,
+// which would hide the attack, so it is told to prefer native DLLs of those
+// names for that program name (its per-program DllOverrides key; a changed
+// WINEDLLOVERRIDES reaches no child that Wine starts). The installer installs
+// and the release tool makes and checks a release, loading none of them; a
+// program that imports winhttp.dll the ordinary way loads the planted one.
+enum class Program { kInstaller, kReleaseTool, kPlainImporter };
+
+struct PlantingCase {
+  const char* scenario;
+  Program program;
+  std::vector<std::string> loaded;  // markers expected, lower case
+};
+
+void PrintTo(const PlantingCase& c, std::ostream* out) { *out << c.scenario; }
+
+const wchar_t* const kPlantedNames[] = {L"winhttp.dll", L"bcrypt.dll", L"comctl32.dll"};
+
+// Wine prefers native DLLs of kPlantedNames for programs named `exe_name`
+// while this object lives.
+class NativeDllsFirst {
+ public:
+  explicit NativeDllsFirst(const std::wstring& exe_name)
+      : key_(L"Software\\Wine\\AppDefaults\\" + exe_name) {
+    for (const wchar_t* dll : kPlantedNames) {
+      std::wstring name(dll, wcslen(dll) - 4);
+      EXPECT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, (key_ + L"\\DllOverrides").c_str(), name.c_str(),
+                                REG_SZ, L"native,builtin", sizeof L"native,builtin"),
+                ERROR_SUCCESS);
+    }
+  }
+  ~NativeDllsFirst() { RegDeleteTreeW(HKEY_CURRENT_USER, key_.c_str()); }
+  NativeDllsFirst(const NativeDllsFirst&) = delete;
+  NativeDllsFirst& operator=(const NativeDllsFirst&) = delete;
+
+ private:
+  std::wstring key_;
+};
+
+class PlantedDlls : public lbtest::ReleaseToolTest,
+                    public ::testing::WithParamInterface<PlantingCase> {};
+
+TEST_P(PlantedDlls, LoadOnlyIntoAProgramThatImportsThemAtStart) {
+  lbtest::ServerOptions options;
+  options.port = lbtest::UpdateOriginPort();
+  lbtest::NginxServer server(options);
+  const std::wstring release = server.Root() + L"\\releases\\1.0.0";
+  const std::wstring manifest = server.Root() + L"\\updates\\manifest.json";
+  lbtest::WriteRelease(release, {{"LanternbrookEmulator.exe", lbtest::StandInEmulator()},
+                                 {"LanternbrookUpdater.exe", lbtest::StandInUpdater()},
+                                 {"data/a.txt", "Lanternbrook\r\n"}});
+  CreateDirectoryW((server.Root() + L"\\updates").c_str(), nullptr);
+  const std::vector<std::wstring> make{L"make",       release,           L"--version",
+                                       L"1.0.0",      L"--build",        L"100",
+                                       L"--url-base", L"/releases/1.0.0", L"--output",
+                                       manifest};
+
+  const std::wstring downloads = Path(L"Downloads");
+  ASSERT_TRUE(CreateDirectoryW(downloads.c_str(), nullptr));
+  const Program program = GetParam().program;
+  const std::wstring built = program == Program::kInstaller
+                                 ? lbtest::BuildDir() + L"\\bin\\LanternbrookInstaller.exe"
+                             : program == Program::kReleaseTool
+                                 ? lbtest::ReleaseToolPath()
+                                 : lbtest::BuildDir() + L"\\stand-ins\\plain_importer.exe";
+  const std::wstring exe_name = std::filesystem::path(built).stem().wstring() + L" (1).exe";
+  const std::wstring exe = downloads + L"\\" + exe_name;
+  ASSERT_TRUE(CopyFileW(built.c_str(), exe.c_str(), FALSE));
+  const std::wstring planted = lbtest::BuildDir() + L"\\stand-ins\\planted.dll";
+  for (const wchar_t* dll : kPlantedNames) {
+    ASSERT_TRUE(CopyFileW(planted.c_str(), (downloads + L"\\" + dll).c_str(), FALSE));
+  }
+  if (program == Program::kInstaller) {
+    lbtest::ToolResult made = lbtest::RunReleaseTool(make);
+    ASSERT_EQ(made.exit_code, 0u) << made.err;
+  }
+
+  {
+    NativeDllsFirst native_first(exe_name);
+    const std::wstring app = Path(L"app");
+    switch (program) {
+      case Program::kInstaller: {
+        lbtest::InstallerRun run(exe,
+                                 {L"--app-dir", app, L"--quiet", L"--no-shortcut", L"--no-launch"});
+        ASSERT_TRUE(run.Wait(180000)) << "the installer did not end";
+        EXPECT_EQ(run.exit_code(), 0u);
+        EXPECT_EQ(lbtest::ReadFileBytes(app + L"\\data\\a.txt"), "Lanternbrook\r\n");
+        EXPECT_EQ(lbtest::ReadFileBytes(app + L"\\version.json"),
+                  "{\n  \"version\": \"1.0.0\",\n  \"build\": 100\n}\n");
+        break;
+      }
+      case Program::kReleaseTool: {
+        lbtest::ToolResult made = lbtest::RunReleaseTool(make, exe);
+        EXPECT_EQ(made.exit_code, 0u) << made.out << made.err;
+        lbtest::ToolResult check =
+            lbtest::RunReleaseTool({L"check", manifest, L"--base-url", server.Origin()}, exe);
+        EXPECT_EQ(check.exit_code, 0u) << check.out << check.err;
+        break;
+      }
+      case Program::kPlainImporter: {
+        lbtest::ToolResult ran = lbtest::RunReleaseTool({}, exe);
+        EXPECT_EQ(ran.exit_code, 0u) << ran.err;
+        break;
+      }
+    }
+  }
+
+  std::vector<std::string> loaded;
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW((downloads + L"\\*.loaded").c_str(), &found);
+  for (bool more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileW(search, &found)) {
+    std::wstring name = found.cFileName;
+    std::transform(name.begin(), name.end(), name.begin(),
+                   [](wchar_t c) { return static_cast<wchar_t>(std::towlower(c)); });
+    loaded.push_back(lbtest::Narrow(name));
+  }
+  if (search != INVALID_HANDLE_VALUE) FindClose(search);
+  std::sort(loaded.begin(), loaded.end());
+  EXPECT_EQ(loaded, GetParam().loaded);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, PlantedDlls,
+    ::testing::Values(
+        PlantingCase{"installer installs", Program::kInstaller, {}},
+        PlantingCase{"release tool makes and checks", Program::kReleaseTool, {}},
+        PlantingCase{"ordinary import loads the planted DLL", Program::kPlainImporter,
+                     {"winhttp.dll.loaded"}}));
 
 }  // namespace

@@ -16,7 +16,7 @@ HANDLE CreateOutputFile(const std::wstring& path) {
 
 std::wstring ReleaseToolPath() { return BuildDir() + L"\\bin\\lanternbrook-release.exe"; }
 
-ToolResult RunReleaseTool(const std::vector<std::wstring>& arguments) {
+ToolResult RunReleaseTool(const std::vector<std::wstring>& arguments, const std::wstring& exe) {
   static int counter = 0;
   std::wstring base = TestRunDir() + L"\\tool-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
                       std::to_wstring(counter++);
@@ -30,7 +30,6 @@ ToolResult RunReleaseTool(const std::vector<std::wstring>& arguments) {
                             OPEN_EXISTING, 0, nullptr);
     EXPECT_NE(out, INVALID_HANDLE_VALUE);
     EXPECT_NE(err, INVALID_HANDLE_VALUE);
-    std::wstring exe = ReleaseToolPath();
     std::wstring line = QuoteArgumentForTest(exe);
     for (const std::wstring& argument : arguments) line += L" " + QuoteArgumentForTest(argument);
     STARTUPINFOW startup{};

@@ -32,9 +32,10 @@ struct ReleaseFileSpec {
 // build\bin\lanternbrook-release.exe
 std::wstring ReleaseToolPath();
 
-// Runs the tool with `arguments` (each quoted for CommandLineToArgvW) and
-// waits up to two minutes for it.
-ToolResult RunReleaseTool(const std::vector<std::wstring>& arguments);
+// Runs the tool (or another console program, `exe`) with `arguments` (each
+// quoted for CommandLineToArgvW) and waits up to two minutes for it.
+ToolResult RunReleaseTool(const std::vector<std::wstring>& arguments,
+                          const std::wstring& exe = ReleaseToolPath());
 
 // `folder` + "\" + `path` with '/' turned into '\'.
 std::wstring InFolder(const std::wstring& folder, const std::string& path);
