@@ -305,17 +305,7 @@ INSTANTIATE_TEST_SUITE_P(
                                 "characters in a typical installation, more than 259"}),
     [](const auto& info) { return std::string(info.param.name); });
 
-}  // namespace
 
-namespace {
-
-}  // namespace
-
-namespace lbtest {
-void PrintTo(const SameFilePair& pair, std::ostream* out) { *out << pair.name; }
-}  // namespace lbtest
-
-namespace {
 
 // Two entries that Windows takes for one file: check and diff refuse the
 // manifest as the installer does; two entries it keeps apart pass.
