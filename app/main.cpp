@@ -13,9 +13,11 @@ extern "C" int WinMainCRTStartup();
 
 // The process's entry point (set at link time): the DLL search is limited to
 // the system folder, and the delay-loaded system DLLs are loaded from there,
-// before the C runtime or any constructor runs.
+// before the C runtime or any constructor runs. crypt32, which WinHTTP loads
+// for TLS, is loaded first as well, so that no load of it inside the system's
+// own DLLs can look anywhere else.
 extern "C" int InstallerStartup() {
-  RestrictDllSearchToSystemFolder({L"winhttp.dll", L"bcrypt.dll", L"comctl32.dll"});
+  RestrictDllSearchToSystemFolder({L"bcrypt.dll", L"crypt32.dll", L"winhttp.dll", L"comctl32.dll"});
   return WinMainCRTStartup();
 }
 

@@ -11,7 +11,7 @@
 # loaded (the C runtime's delay-load helper, LoadLibraryA with the plain name).
 #
 # The DLLs every program links that are not KnownDLLs.
-set(LANTERNBROOK_DELAY_LOADED_DLLS winhttp bcrypt comctl32)
+set(LANTERNBROOK_DELAY_LOADED_DLLS winhttp bcrypt comctl32 crypt32)
 
 # lanternbrook_delay_load(<target>)
 # Links <target> against delay-load import libraries of

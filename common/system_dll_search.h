@@ -4,7 +4,7 @@
 // Windows searches a program's own folder first for every DLL that is not a
 // KnownDLL, and the installer is typically run from a Downloads folder that a
 // hostile page can drop a winhttp.dll into. The programs delay-load every
-// such DLL they use (winhttp, bcrypt, comctl32: cmake/delay_load.cmake), and
+// such DLL they use (winhttp, bcrypt, comctl32, crypt32: cmake/delay_load.cmake), and
 // their entry points call RestrictDllSearchToSystemFolder before the C
 // runtime starts, so that those DLLs come from the system folder only,
 // whatever lies beside the program.

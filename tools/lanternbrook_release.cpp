@@ -57,7 +57,7 @@ extern "C" int mainCRTStartup();
 // the system folder, and the delay-loaded system DLLs are loaded from there,
 // before the C runtime or any constructor runs.
 extern "C" int ReleaseToolStartup() {
-  RestrictDllSearchToSystemFolder({L"winhttp.dll", L"bcrypt.dll"});
+  RestrictDllSearchToSystemFolder({L"bcrypt.dll", L"crypt32.dll", L"winhttp.dll"});
   return mainCRTStartup();
 }
 

@@ -135,7 +135,7 @@ INSTANTIATE_TEST_SUITE_P(
     Table, ImportTest,
     ::testing::Values(
         ImportCase{"LanternbrookInstaller.exe", {"BCRYPT.DLL", "COMCTL32.DLL", "WINHTTP.DLL"}},
-        ImportCase{"lanternbrook-release.exe", {"BCRYPT.DLL", "WINHTTP.DLL"}}));
+        ImportCase{"lanternbrook-release.exe", {"BCRYPT.DLL", "CRYPT32.DLL", "WINHTTP.DLL"}}));
 
 struct FailedRunCase {
   const char* scenario;

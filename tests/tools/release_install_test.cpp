@@ -86,7 +86,7 @@ struct PlantingCase {
 
 void PrintTo(const PlantingCase& c, std::ostream* out) { *out << c.scenario; }
 
-const wchar_t* const kPlantedNames[] = {L"winhttp.dll", L"bcrypt.dll", L"comctl32.dll"};
+const wchar_t* const kPlantedNames[] = {L"winhttp.dll", L"bcrypt.dll", L"comctl32.dll", L"crypt32.dll"};
 
 // Wine prefers native DLLs of kPlantedNames for programs named `exe_name`
 // while this object lives.
