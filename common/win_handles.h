@@ -62,14 +62,6 @@ struct LocalMemoryTraits {
 // Memory the system allocated with LocalAlloc (CommandLineToArgvW, FormatMessageW).
 using LocalMemory = UniqueHandle<LocalMemoryTraits>;
 
-struct VirtualMemoryTraits {
-  using Type = void*;
-  static Type Invalid() noexcept { return nullptr; }
-  static void Close(Type p) noexcept { ::VirtualFree(p, 0, MEM_RELEASE); }
-};
-// Pages reserved and committed with VirtualAlloc; they come zero-filled.
-using VirtualMemory = UniqueHandle<VirtualMemoryTraits>;
-
 struct CoTaskMemoryTraits {
   using Type = void*;
   static Type Invalid() noexcept { return nullptr; }

@@ -4,7 +4,6 @@
 #include <bcrypt.h>
 #include <objbase.h>  // CoTaskMemFree, named by win_handles.h
 
-#include <new>
 #include <stdexcept>
 #include <vector>
 
@@ -52,19 +51,13 @@ std::wstring ComputeFileSha256(const std::wstring& path) {
                                 OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
   if (!file) throw std::runtime_error("Nao foi possivel validar um arquivo baixado.");
 
-  // The system hands out committed pages zero-filled and maps each one only
-  // when a read first touches it, so a small file pays for a few pages, not
-  // for zeroing the whole megabyte as a heap block would.
-  VirtualMemory buffer(
-      ::VirtualAlloc(nullptr, kReadBufferSize, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
-  if (!buffer) throw std::bad_alloc();
-  auto* bytes = static_cast<UCHAR*>(buffer.get());
+  std::vector<UCHAR> buffer(kReadBufferSize);
   for (;;) {
     DWORD read = 0;
     // A read error ends the digest like the end of the file: the result then
     // covers only the bytes before it and will not match the manifest.
-    if (!::ReadFile(file.get(), bytes, kReadBufferSize, &read, nullptr) || read == 0) break;
-    if (Failed(::BCryptHashData(hash.get(), bytes, read, 0))) {
+    if (!::ReadFile(file.get(), buffer.data(), kReadBufferSize, &read, nullptr) || read == 0) break;
+    if (Failed(::BCryptHashData(hash.get(), buffer.data(), read, 0))) {
       throw std::runtime_error("Falha durante SHA-256.");
     }
   }
