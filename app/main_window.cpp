@@ -63,8 +63,17 @@ bool OnCreate(HWND window) {
   return true;
 }
 
-void OnProgress(WPARAM position, LPARAM lparam) {
-  std::unique_ptr<std::wstring> text = TakeMessageText(lparam);
+// Shows the newest of the progress posts queued for `window`: the worker posts
+// one per chunk, faster than the controls can be redrawn, so the posts already
+// queued behind this one are taken now, their texts freed, and only the last
+// is shown. Nothing else in the queue is passed over.
+void OnProgress(HWND window, WPARAM position, LPARAM lparam) {
+  MessageText text = TakeMessageText(lparam);
+  MSG later;
+  while (PeekMessageW(&later, window, ProgressMessage, ProgressMessage, PM_REMOVE)) {
+    text = TakeMessageText(later.lParam);
+    position = later.wParam;
+  }
   std::wstring status, detail;
   if (text) {
     size_t line_feed = text->find(L'\n');
@@ -85,7 +94,7 @@ void LaunchApplication(HWND window) {
 }
 
 void OnCompletion(HWND window, WPARAM success, LPARAM lparam) {
-  std::unique_ptr<std::wstring> owned = TakeMessageText(lparam);
+  MessageText owned = TakeMessageText(lparam);
   const std::wstring text = owned ? *owned : std::wstring();
   owned.reset();
   g_installRunning = false;
@@ -122,7 +131,7 @@ LRESULT CALLBACK InstallerWindowProc(HWND window, UINT message, WPARAM wparam, L
     case WM_CREATE:
       return OnCreate(window) ? 0 : -1;
     case ProgressMessage:
-      OnProgress(wparam, lparam);
+      OnProgress(window, wparam, lparam);
       return 0;
     case CompletionMessage:
       OnCompletion(window, wparam, lparam);

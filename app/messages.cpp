@@ -1,6 +1,10 @@
 #include "app/messages.h"
 
+#include <atomic>
+
 namespace {
+
+std::atomic<long> g_outstandingTexts{0};
 
 // Pause between attempts to queue a CompletionMessage that did not fit.
 constexpr DWORD CompletionRetryDelayMs = 50;
@@ -9,7 +13,10 @@ constexpr DWORD CompletionRetryDelayMs = 50;
 
 bool PostTextMessage(HWND window, UINT message, WPARAM wparam, const std::wstring& text) {
   auto payload = std::make_unique<std::wstring>(text);
+  // Counted before the post: the receiver may free it before PostMessageW returns.
+  ++g_outstandingTexts;
   if (!PostMessageW(window, message, wparam, reinterpret_cast<LPARAM>(payload.get()))) {
+    --g_outstandingTexts;
     return false;  // the copy is freed here
   }
   payload.release();  // the window procedure owns it now
@@ -25,6 +32,13 @@ void PostCompletion(HWND window, bool success, const std::wstring& text) {
   }
 }
 
-std::unique_ptr<std::wstring> TakeMessageText(LPARAM lparam) noexcept {
-  return std::unique_ptr<std::wstring>(reinterpret_cast<std::wstring*>(lparam));
+void MessageTextDeleter::operator()(std::wstring* text) const noexcept {
+  delete text;
+  --g_outstandingTexts;
 }
+
+MessageText TakeMessageText(LPARAM lparam) noexcept {
+  return MessageText(reinterpret_cast<std::wstring*>(lparam));
+}
+
+long OutstandingMessageTexts() noexcept { return g_outstandingTexts.load(); }

@@ -18,5 +18,15 @@ bool PostTextMessage(HWND window, UINT message, WPARAM wparam, const std::wstrin
 // exists, so the window never waits for ever. Any thread.
 void PostCompletion(HWND window, bool success, const std::wstring& text);
 
+// Frees a posted text and counts it off (see OutstandingMessageTexts).
+struct MessageTextDeleter {
+  void operator()(std::wstring* text) const noexcept;
+};
+using MessageText = std::unique_ptr<std::wstring, MessageTextDeleter>;
+
 // Takes ownership of the text carried in a message's lParam. UI thread.
-std::unique_ptr<std::wstring> TakeMessageText(LPARAM lparam) noexcept;
+MessageText TakeMessageText(LPARAM lparam) noexcept;
+
+// Texts posted by PostTextMessage and not yet freed by their receiver, in
+// this process. Any thread.
+long OutstandingMessageTexts() noexcept;

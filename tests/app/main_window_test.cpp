@@ -212,10 +212,16 @@ TEST_F(InstallerWindowTest, WorkerStartsOnceAndFindsTheWindowPublished) {
   EXPECT_EQ(g_mainWindow, window_);
 }
 
+struct ProgressPost {
+  WPARAM position;
+  std::wstring text;
+};
+
+// Posts queued together, as while the window is busy; one dispatch of the
+// first shows the newest and frees every text.
 struct ProgressCase {
   const char* scenario;
-  std::wstring text;
-  WPARAM position;
+  std::vector<ProgressPost> posts;
   std::string status;
   std::string detail;
 };
@@ -227,37 +233,45 @@ class ProgressMessageTest : public InstallerWindowTest,
 
 TEST_P(ProgressMessageTest, SetsLabelsAndBar) {
   const ProgressCase& c = GetParam();
-  Post(ProgressMessage, c.position, c.text);
-  PumpPending();
+  const long outstanding = OutstandingMessageTexts();
+  for (const ProgressPost& post : c.posts) Post(ProgressMessage, post.position, post.text);
+  ASSERT_EQ(OutstandingMessageTexts(), outstanding + long(c.posts.size()));
+  MSG first;
+  ASSERT_TRUE(PeekMessageW(&first, window_, ProgressMessage, ProgressMessage, PM_REMOVE));
+  DispatchMessageW(&first);
   EXPECT_EQ(Label(101), c.status);
   EXPECT_EQ(Label(102), c.detail);
-  EXPECT_EQ(Bar(), static_cast<int>(c.position));
+  EXPECT_EQ(Bar(), static_cast<int>(c.posts.back().position));
+  EXPECT_EQ(OutstandingMessageTexts(), outstanding) << "texts not freed";
+  MSG left;
+  EXPECT_FALSE(PeekMessageW(&left, window_, ProgressMessage, ProgressMessage, PM_NOREMOVE))
+      << "progress left in the queue";
   EXPECT_TRUE(IsWindow(window_));
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Table, ProgressMessageTest,
     ::testing::Values(
-        ProgressCase{"status over detail", L"Baixando Lanternbrook\nbin\\LanternbrookEmulator.exe",
-                     250, "Baixando Lanternbrook", "bin\\LanternbrookEmulator.exe"},
-        ProgressCase{"no line feed: all status, detail cleared", L"Verificando instalacao", 400,
+        ProgressCase{"status over detail",
+                     {{250, L"Baixando Lanternbrook\nbin\\LanternbrookEmulator.exe"}},
+                     "Baixando Lanternbrook", "bin\\LanternbrookEmulator.exe"},
+        ProgressCase{"no line feed: all status, detail cleared", {{400, L"Verificando instalacao"}},
                      "Verificando instalacao", ""},
-        ProgressCase{"leading line feed: status cleared", L"\nsomente detalhe", 10, "",
+        ProgressCase{"leading line feed: status cleared", {{10, L"\nsomente detalhe"}}, "",
                      "somente detalhe"},
-        ProgressCase{"later line feeds stay in the detail", L"Estado\nlinha 1\nlinha 2", 999,
+        ProgressCase{"later line feeds stay in the detail", {{999, L"Estado\nlinha 1\nlinha 2"}},
                      "Estado", "linha 1\nlinha 2"},
-        ProgressCase{"empty text clears both", L"", 0, "", ""},
-        ProgressCase{"non-ASCII text", L"Estado \u00e9\nArquivo \u00e7", 1000,
-                     "Estado \xC3\xA9", "Arquivo \xC3\xA7"}));
-
-TEST_F(InstallerWindowTest, LaterProgressReplacesEarlier) {
-  Post(ProgressMessage, 100, L"Primeiro\nA");
-  Post(ProgressMessage, 700, L"Segundo");
-  PumpPending();
-  EXPECT_EQ(Label(101), "Segundo");
-  EXPECT_EQ(Label(102), "");
-  EXPECT_EQ(Bar(), 700);
-}
+        ProgressCase{"empty text clears both", {{0, L""}}, "", ""},
+        ProgressCase{"non-ASCII text", {{1000, L"Estado \u00e9\nArquivo \u00e7"}},
+                     "Estado \xC3\xA9", "Arquivo \xC3\xA7"},
+        ProgressCase{"queued posts: the newest shows, detail cleared",
+                     {{100, L"Primeiro\nA"}, {700, L"Segundo"}}, "Segundo", ""},
+        ProgressCase{"queued posts: the bar may go back with the newest",
+                     {{300, L"Baixando Lanternbrook\na.bin"},
+                      {600, L"Baixando Lanternbrook\na.bin"},
+                      {450, L"Baixando Lanternbrook\nb.bin"},
+                      {500, L"Verificando instalacao\nc.bin"}},
+                     "Verificando instalacao", "c.bin"}));
 
 TEST_F(InstallerWindowTest, CloseDuringTheRunWarnsAndKeepsTheWindow) {
   lbtest::BoxWatcher watcher(window_);
