@@ -1,14 +1,11 @@
 #pragma once
 // UniqueHandle: the one owning wrapper for every kind of system handle.
 //
-// A traits type names the handle type, its invalid value and how to close it:
+// A traits type names the handle type (Type), its invalid value (Invalid())
+// and how to close it (Close(h)); common/win_handles.h makes them, one line
+// per handle kind:
 //
-//   struct FileHandleTraits {
-//     using Type = HANDLE;
-//     static Type Invalid() noexcept { return INVALID_HANDLE_VALUE; }
-//     static void Close(Type h) noexcept { ::CloseHandle(h); }
-//   };
-//   using FileHandle = UniqueHandle<FileHandleTraits>;
+//   using FileHandle = UniqueHandle<HandleTraits<HANDLE, ::CloseHandle, &InvalidHandleValue>>;
 //
 // The wrapper is movable, not copyable, and closes a valid handle exactly once
 // when it is reset or destroyed. Usable on any thread; not synchronised.

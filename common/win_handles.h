@@ -1,6 +1,7 @@
 #pragma once
-// The handle kinds the installer owns, each a UniqueHandle with its traits.
-// File handles are invalid at INVALID_HANDLE_VALUE; every other kind at null.
+// The handle kinds the installer owns, one line each: a UniqueHandle whose
+// traits name the handle type, how it is closed and its invalid value. File
+// and find handles are invalid at INVALID_HANDLE_VALUE; every other kind at null.
 #include <windows.h>
 #include <bcrypt.h>
 #include <objbase.h>
@@ -9,80 +10,38 @@
 
 #include "common/unique_handle.h"
 
-struct FileHandleTraits {
-  using Type = HANDLE;
-  static Type Invalid() noexcept { return INVALID_HANDLE_VALUE; }
-  static void Close(Type h) noexcept { ::CloseHandle(h); }
+template <typename T>
+constexpr T NullHandleValue() noexcept {
+  return nullptr;
+}
+inline HANDLE InvalidHandleValue() noexcept { return INVALID_HANDLE_VALUE; }
+inline void CloseBcryptAlgorithm(BCRYPT_ALG_HANDLE handle) noexcept {
+  ::BCryptCloseAlgorithmProvider(handle, 0);
+}
+
+// Traits for UniqueHandle from a close function and an invalid value.
+template <typename T, auto CloseFunction, T (*InvalidValue)() noexcept = &NullHandleValue<T>>
+struct HandleTraits {
+  using Type = T;
+  static Type Invalid() noexcept { return InvalidValue(); }
+  static void Close(Type handle) noexcept { CloseFunction(handle); }
 };
+
 // CreateFileW results.
-using FileHandle = UniqueHandle<FileHandleTraits>;
-
-struct FindHandleTraits {
-  using Type = HANDLE;
-  static Type Invalid() noexcept { return INVALID_HANDLE_VALUE; }
-  static void Close(Type h) noexcept { ::FindClose(h); }
-};
+using FileHandle = UniqueHandle<HandleTraits<HANDLE, ::CloseHandle, &InvalidHandleValue>>;
 // FindFirstFileExW results.
-using FindHandle = UniqueHandle<FindHandleTraits>;
-
-struct KernelHandleTraits {
-  using Type = HANDLE;
-  static Type Invalid() noexcept { return nullptr; }
-  static void Close(Type h) noexcept { ::CloseHandle(h); }
-};
+using FindHandle = UniqueHandle<HandleTraits<HANDLE, ::FindClose, &InvalidHandleValue>>;
 // Processes, threads, events: handles that are null when absent.
-using KernelHandle = UniqueHandle<KernelHandleTraits>;
-
-struct WinHttpHandleTraits {
-  using Type = HINTERNET;
-  static Type Invalid() noexcept { return nullptr; }
-  static void Close(Type h) noexcept { ::WinHttpCloseHandle(h); }
-};
+using KernelHandle = UniqueHandle<HandleTraits<HANDLE, ::CloseHandle>>;
 // WinHTTP sessions, connections and requests.
-using WinHttpHandle = UniqueHandle<WinHttpHandleTraits>;
-
-struct BcryptAlgorithmTraits {
-  using Type = BCRYPT_ALG_HANDLE;
-  static Type Invalid() noexcept { return nullptr; }
-  static void Close(Type h) noexcept { ::BCryptCloseAlgorithmProvider(h, 0); }
-};
-using BcryptAlgorithmHandle = UniqueHandle<BcryptAlgorithmTraits>;
-
-struct BcryptHashTraits {
-  using Type = BCRYPT_HASH_HANDLE;
-  static Type Invalid() noexcept { return nullptr; }
-  static void Close(Type h) noexcept { ::BCryptDestroyHash(h); }
-};
-using BcryptHashHandle = UniqueHandle<BcryptHashTraits>;
-
-struct LocalMemoryTraits {
-  using Type = HLOCAL;
-  static Type Invalid() noexcept { return nullptr; }
-  static void Close(Type h) noexcept { ::LocalFree(h); }
-};
+using WinHttpHandle = UniqueHandle<HandleTraits<HINTERNET, ::WinHttpCloseHandle>>;
+// CNG algorithm providers and hash objects.
+using BcryptAlgorithmHandle = UniqueHandle<HandleTraits<BCRYPT_ALG_HANDLE, CloseBcryptAlgorithm>>;
+using BcryptHashHandle = UniqueHandle<HandleTraits<BCRYPT_HASH_HANDLE, ::BCryptDestroyHash>>;
 // Memory the system allocated with LocalAlloc (CommandLineToArgvW, FormatMessageW).
-using LocalMemory = UniqueHandle<LocalMemoryTraits>;
-
-struct CoTaskMemoryTraits {
-  using Type = void*;
-  static Type Invalid() noexcept { return nullptr; }
-  static void Close(Type p) noexcept { ::CoTaskMemFree(p); }
-};
+using LocalMemory = UniqueHandle<HandleTraits<HLOCAL, ::LocalFree>>;
 // Memory the shell allocated with CoTaskMemAlloc (SHGetKnownFolderPath).
-using CoTaskMemory = UniqueHandle<CoTaskMemoryTraits>;
-
-struct CertContextTraits {
-  using Type = PCCERT_CONTEXT;
-  static Type Invalid() noexcept { return nullptr; }
-  static void Close(Type h) noexcept { ::CertFreeCertificateContext(h); }
-};
-// A certificate (crypt32).
-using CertContext = UniqueHandle<CertContextTraits>;
-
-struct CertChainTraits {
-  using Type = PCCERT_CHAIN_CONTEXT;
-  static Type Invalid() noexcept { return nullptr; }
-  static void Close(Type h) noexcept { ::CertFreeCertificateChain(h); }
-};
-// A certificate chain built by CertGetCertificateChain (crypt32).
-using CertChain = UniqueHandle<CertChainTraits>;
+using CoTaskMemory = UniqueHandle<HandleTraits<void*, ::CoTaskMemFree>>;
+// A certificate, and a certificate chain built by CertGetCertificateChain (crypt32).
+using CertContext = UniqueHandle<HandleTraits<PCCERT_CONTEXT, ::CertFreeCertificateContext>>;
+using CertChain = UniqueHandle<HandleTraits<PCCERT_CHAIN_CONTEXT, ::CertFreeCertificateChain>>;

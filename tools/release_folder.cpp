@@ -18,13 +18,6 @@ namespace {
 // Deeper nesting than this is taken for a link loop.
 constexpr int kMaxDepth = 128;
 
-struct FindHandleTraits {
-  using Type = HANDLE;
-  static Type Invalid() noexcept { return INVALID_HANDLE_VALUE; }
-  static void Close(Type h) noexcept { ::FindClose(h); }
-};
-using FindHandle = UniqueHandle<FindHandleTraits>;
-
 bool IsStagingFolderName(std::wstring_view name) {
   return LetterCaseKey(name) == LetterCaseKey(StagingFolderName);
 }

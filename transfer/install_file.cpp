@@ -206,9 +206,11 @@ void InstallFile(HttpSession session, const ManifestFile& file, const std::wstri
   }
 
   // 10. Verify. A body that ended short is a connection closed early, not a
-  // bad file: its bytes stay for the next run to continue from.
+  // bad file: its bytes stay for the next run to continue from. What lies on
+  // disk is then measured: only a regular file of the manifest's size is read
+  // for its digest.
   if (length < file.size) throw std::runtime_error(kInterrupted);
-  if (!job.HasDigest(job.part_path)) {
+  if (RegularFileSize(job.part_path) != file.size || !job.HasDigest(job.part_path)) {
     RemovePath(job.part_path);
     throw std::runtime_error(kVerificationFailed);
   }
