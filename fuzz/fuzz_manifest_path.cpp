@@ -1,22 +1,29 @@
 // Fuzz target: the manifest path rule (NormalizeManifestWidePath). Input: a
 // leading 0xFF byte marks UTF-16LE text in the bytes after it; anything else
 // is UTF-8, decoded strictly as Utf8ToWide does (malformed input is refused
-// before the rule and is not interesting here). An accepted path must be a
-// relative path under the application folder.
+// before the rule and is not interesting here).
+//
+// An accepted path is judged by what it does, not by how the rule works: it
+// is opened below the application folder, so resolving it there (runs of
+// separators and "." names skipped, ".." going up one folder) must never
+// leave that folder, must land where the manifest's own text lands, must not
+// reach the staging folder, and must be written in the rule's normal form.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "fuzz/strict_utf8.h"
 #include "transfer/manifest_path.h"
 
 namespace {
 
-[[noreturn]] void Finding(const char* what, const std::wstring& path = {}) {
+[[noreturn]] void Finding(const char* what, const std::wstring& path) {
   std::fprintf(stderr, "fuzz_manifest_path finding: %s [", what);
   for (const wchar_t c : path) {
     const auto unit = static_cast<unsigned>(c);
@@ -30,39 +37,63 @@ namespace {
   std::abort();
 }
 
-bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
-wchar_t AsciiLower(wchar_t c) { return (c >= L'A' && c <= L'Z') ? c - L'A' + L'a' : c; }
-
-// The staging folder as Windows resolves a name: any letter case, trailing
-// dots and blanks ignored.
-bool NamesTheStagingFolder(std::wstring_view name) {
-  while (!name.empty() && (name.back() == L'.' || name.back() == L' ')) name.remove_suffix(1);
-  const std::wstring_view staging(StagingFolderName);
-  if (name.size() != staging.size()) return false;
-  for (std::size_t i = 0; i < name.size(); ++i) {
-    if (AsciiLower(name[i]) != AsciiLower(staging[i])) return false;
+// The folders and file a relative path names below a base folder, or nothing
+// when it climbs out of it.
+std::optional<std::vector<std::wstring>> ResolveBelowBase(std::wstring_view path) {
+  std::vector<std::wstring> names;
+  std::wstring name;
+  for (std::size_t i = 0; i <= path.size(); ++i) {
+    if (i < path.size() && path[i] != L'\\' && path[i] != L'/') {
+      name += path[i];
+      continue;
+    }
+    if (name == L"..") {
+      if (names.empty()) return std::nullopt;
+      names.pop_back();
+    } else if (!name.empty() && name != L".") {
+      names.push_back(name);
+    }
+    name.clear();
   }
-  return true;
+  return names;
 }
 
-void CheckAccepted(const std::wstring& path) {
-  if (path.empty()) Finding("empty result", path);
-  if (IsSeparator(path[0])) Finding("result starts with a separator", path);
-  const wchar_t first = path[0];
-  if (path.size() >= 2 && path[1] == L':' &&
-      ((first >= L'a' && first <= L'z') || (first >= L'A' && first <= L'Z'))) {
-    Finding("result starts with a drive", path);
+// Windows opens a name with its trailing dots and blanks dropped and
+// compares names without regard to ASCII letter case.
+bool IsStagingFolderName(std::wstring name) {
+  while (!name.empty() && (name.back() == L'.' || name.back() == L' ')) name.pop_back();
+  for (wchar_t& c : name) {
+    if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
   }
-  if (path.find(L'/') != std::wstring::npos) Finding("result holds '/'", path);
-  std::size_t start = 0;
-  for (bool first_name = true; start <= path.size(); first_name = false) {
-    std::size_t stop = path.find(L'\\', start);
-    if (stop == std::wstring::npos) stop = path.size();
-    const std::wstring_view name = std::wstring_view(path).substr(start, stop - start);
-    if (name == L"..") Finding("result holds a \"..\" name", path);
-    if (first_name && NamesTheStagingFolder(name)) Finding("result inside the staging folder", path);
-    start = stop + 1;
+  return name == L".install-staging";
+}
+
+void CheckAccepted(const std::wstring& input, const std::wstring& result) {
+  if (result.empty()) Finding("empty result", input);
+  if (result[0] == L'\\') Finding("result starts with a separator", input);
+  if (result.size() >= 2 && result[1] == L':' && ((result[0] | 0x20) >= L'a' && (result[0] | 0x20) <= L'z')) {
+    Finding("result starts with a drive", input);
   }
+  if (result.find(L'/') != std::wstring::npos) Finding("result holds '/'", input);
+  if (result.find(L"\\\\") != std::wstring::npos) Finding("result holds a run of separators", input);
+
+  const std::optional<std::vector<std::wstring>> names = ResolveBelowBase(result);
+  if (!names) Finding("result climbs out of the application folder", input);
+  for (const std::wstring& name : *names) {
+    if (name == L"..") Finding("result holds a \"..\" name", input);
+  }
+  if (!names->empty() && IsStagingFolderName(names->front())) {
+    Finding("result inside the staging folder", input);
+  }
+  if (ResolveBelowBase(input) != names) Finding("result names another file than the input", input);
+
+  std::wstring again;
+  try {
+    again = NormalizeManifestWidePath(result);
+  } catch (...) {
+    Finding("result refused when given again", input);
+  }
+  if (again != result) Finding("result not in normal form", input);
 }
 
 }  // namespace
@@ -85,6 +116,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   } catch (...) {
     Finding("exception other than the rule's runtime error", path);
   }
-  CheckAccepted(normal);
+  CheckAccepted(path, normal);
   return 0;
 }
