@@ -29,7 +29,8 @@ Rule keys (all optional):
   drop_after      reset the connection (TCP RST) after this many body bytes
   close_after     close the connection cleanly (FIN) after this many body bytes
   drop_delay_ms   pause before a drop or close (default 200) so that the
-                  client has read what was sent
+                  client has read what was sent; a client that goes away
+                  meanwhile ends the pause
   redirect        answer "status" (default 302) with this Location
   delay_ms        wait this long before answering
   count           apply the rule to the next N requests only (0: always); the
@@ -43,6 +44,7 @@ import argparse
 import http.server
 import json
 import os
+import select
 import re
 import socket
 import ssl
@@ -296,13 +298,27 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
     def cut(self, abort, rule):
         self.wfile.flush()
-        time.sleep(int(rule.get("drop_delay_ms", 200)) / 1000.0)
+        self.pause_while_connected(int(rule.get("drop_delay_ms", 200)) / 1000.0)
         if abort:
             # Closing with a zero linger time sends a reset instead of a FIN.
             self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER,
                                        struct.pack("ii", 1, 0))
             self.connection.lanternbrook_abort = True
         raise Abort()
+
+    def pause_while_connected(self, seconds):
+        # The client sends nothing while it waits for the body, so the socket
+        # turns readable only when it is closed (a killed installer).
+        deadline = time.monotonic() + seconds
+        while (left := deadline - time.monotonic()) > 0:
+            readable, _, _ = select.select([self.connection], [], [], left)
+            if not readable:
+                continue
+            try:
+                if not self.connection.recv(1):
+                    return
+            except (OSError, ssl.SSLError):
+                return
 
 
 class Server(http.server.ThreadingHTTPServer):
