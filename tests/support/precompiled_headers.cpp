@@ -1,0 +1,1 @@
+// Only here so that the shared precompiled header of the tests is built.
