@@ -2,8 +2,8 @@
 
 #include <windows.h>
 
+#include "common/text.h"
 #include "common/win_handles.h"
-#include "manifest/utf8_to_wide.h"
 
 std::wstring SystemErrorMessage(std::uint32_t error) {
   wchar_t* raw = nullptr;

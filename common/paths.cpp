@@ -1,5 +1,7 @@
 #include "common/paths.h"
 
+#include "common/text.h"
+
 namespace {
 
 bool IsAsciiLetter(wchar_t c) noexcept { return (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z'); }
@@ -8,11 +10,10 @@ bool HasDrive(std::wstring_view path) noexcept {
   return path.size() >= 2 && IsAsciiLetter(path[0]) && path[1] == L':';
 }
 
-wchar_t AsciiUpper(wchar_t c) noexcept { return (c >= L'a' && c <= L'z') ? c - L'a' + L'A' : c; }
+}  // namespace
 
-// Length of the root name: "C:" (2); for a network or device path the server
-// and share, or the device prefix and volume ("\\server\share",
-// "\\?\C:"); else 0.
+bool IsPathSeparator(wchar_t c) noexcept { return c == L'\\' || c == L'/'; }
+
 size_t RootNameLength(std::wstring_view path) noexcept {
   if (HasDrive(path)) return 2;
   if (path.size() >= 3 && IsPathSeparator(path[0]) && IsPathSeparator(path[1]) &&
@@ -27,10 +28,6 @@ size_t RootNameLength(std::wstring_view path) noexcept {
   }
   return 0;
 }
-
-}  // namespace
-
-bool IsPathSeparator(wchar_t c) noexcept { return c == L'\\' || c == L'/'; }
 
 bool IsAbsoluteWindowsPath(std::wstring_view path) noexcept {
   if (HasDrive(path)) return path.size() >= 3 && IsPathSeparator(path[2]);
@@ -47,7 +44,7 @@ std::wstring JoinPath(std::wstring_view left, std::wstring_view right) {
 std::wstring AppendWindowsPath(std::wstring_view left, std::wstring_view right) {
   if (IsAbsoluteWindowsPath(right)) return std::wstring(right);
   if (HasDrive(right)) {
-    if (!HasDrive(left) || AsciiUpper(left[0]) != AsciiUpper(right[0])) return std::wstring(right);
+    if (!HasDrive(left) || AsciiLower(left[0]) != AsciiLower(right[0])) return std::wstring(right);
     right.remove_prefix(2);  // same drive: "C:x" under "C:\a" is "C:\a\x"
   }
   if (!right.empty() && IsPathSeparator(right[0])) {

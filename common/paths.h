@@ -7,6 +7,11 @@
 // True for '\' and '/'.
 bool IsPathSeparator(wchar_t c) noexcept;
 
+// Length of the root name: "C:" (2); for a network or device path the server
+// and share, or the device prefix and volume ("\\server\share",
+// "\\?\C:"); else 0.
+size_t RootNameLength(std::wstring_view path) noexcept;
+
 // Absolute means "C:\x" / "c:/x", or a network or device prefix ("\\server",
 // "\\?\..."). "C:x" and "\x" are not absolute.
 bool IsAbsoluteWindowsPath(std::wstring_view path) noexcept;

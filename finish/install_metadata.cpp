@@ -1,4 +1,3 @@
-// The version.json document. Pure byte-string work: no <windows.h>.
 #include "finish/install_metadata.h"
 
 #include "manifest/json_writer.h"

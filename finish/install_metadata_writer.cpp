@@ -1,10 +1,9 @@
-// Puts version.json on disk through a ".tmp" sibling and one rename, so a
-// reader sees either the old document or the new one, never a part of it.
+#include "finish/install_metadata_writer.h"
+
 #include <stdexcept>
 
 #include "common/files.h"
 #include "common/paths.h"
-#include "finish/install_metadata.h"
 
 void WriteInstallMetadata(const std::wstring& target, const std::string& content) {
   const std::wstring parent = ParentPath(target);

@@ -3,6 +3,8 @@
 #include <limits>
 #include <stdexcept>
 
+#include "common/text.h"
+
 namespace {
 
 [[noreturn]] void Fail(const char* message) { throw std::runtime_error(message); }
@@ -13,9 +15,6 @@ constexpr bool IsJsonWhitespace(char c) noexcept {
 }
 
 constexpr bool IsDigit(char c) noexcept { return c >= '0' && c <= '9'; }
-
-constexpr bool IsHighSurrogate(std::uint32_t v) noexcept { return v >= 0xD800 && v <= 0xDBFF; }
-constexpr bool IsLowSurrogate(std::uint32_t v) noexcept { return v >= 0xDC00 && v <= 0xDFFF; }
 
 // The four hex digits after "\u", most significant first.
 std::uint16_t ReadUnicodeEscapeDigits(JsonCursor& cursor) {
@@ -36,13 +35,6 @@ std::uint16_t ReadUnicodeEscapeDigits(JsonCursor& cursor) {
     value = static_cast<std::uint16_t>(value * 16 + digit);
   }
   return value;
-}
-
-void AppendCodePoint4(std::string& out, std::uint32_t cp) {
-  out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-  out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-  out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-  out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
 }
 
 // A scalar in a skipped position: everything up to the next ',', '}' or ']'
@@ -138,8 +130,7 @@ std::string ReadJsonString(JsonCursor& cursor) {
           const std::uint16_t high = pending_high;
           pending_high = 0;
           if (IsLowSurrogate(value)) {
-            AppendCodePoint4(result, 0x10000 + ((std::uint32_t{high} - 0xD800) << 10) +
-                                         (std::uint32_t{value} - 0xDC00));
+            AppendUtf8(result, CombineSurrogates(high, value));
             break;
           }
           AppendUtf8(result, high);
@@ -173,16 +164,3 @@ std::uint64_t ReadJsonUnsigned(JsonCursor& cursor) {
 }
 
 void SkipJsonValue(JsonCursor& cursor) { SkipJsonValueAt(cursor, 0); }
-
-void AppendUtf8(std::string& out, std::uint16_t value) {
-  if (value <= 0x7F) {
-    out.push_back(static_cast<char>(value));
-  } else if (value <= 0x7FF) {
-    out.push_back(static_cast<char>(0xC0 | (value >> 6)));
-    out.push_back(static_cast<char>(0x80 | (value & 0x3F)));
-  } else {
-    out.push_back(static_cast<char>(0xE0 | (value >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((value >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (value & 0x3F)));
-  }
-}

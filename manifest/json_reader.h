@@ -29,8 +29,9 @@ bool TryJsonChar(JsonCursor& cursor, char expected) noexcept;
 // Skips whitespace; consumes `expected` or throws "JSON invalido no manifesto.".
 void ExpectJsonChar(JsonCursor& cursor, char expected);
 
-// Skips whitespace and reads one quoted string, escapes decoded to UTF-8. The
-// bytes are not validated as UTF-8 here.
+// Skips whitespace and reads one quoted string, escapes decoded to UTF-8 (a
+// surrogate pair as one code point, a lone surrogate as its own three bytes).
+// The bytes are not validated as UTF-8 here.
 std::string ReadJsonString(JsonCursor& cursor);
 
 // Skips whitespace and reads a run of decimal digits. A value beyond
@@ -42,6 +43,3 @@ std::uint64_t ReadJsonUnsigned(JsonCursor& cursor);
 // MaxJsonSkipDepth throws "JSON invalido no manifesto.".
 void SkipJsonValue(JsonCursor& cursor);
 inline constexpr int MaxJsonSkipDepth = 1024;
-
-// Appends `value` (0..0xFFFF) as one to three UTF-8 bytes.
-void AppendUtf8(std::string& out, std::uint16_t value);

@@ -6,7 +6,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "manifest/utf8_to_wide.h"
+#include "common/text.h"
 
 namespace {
 

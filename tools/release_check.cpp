@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "common/paths.h"
+#include "common/text.h"
 #include "finish/file_digest.h"
 #include "manifest/update_manifest.h"
-#include "manifest/utf8_to_wide.h"
 #include "tools/console_output.h"
 #include "tools/manifest_input.h"
 #include "tools/release_download.h"

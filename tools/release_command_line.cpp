@@ -4,7 +4,7 @@
 #include <optional>
 #include <string_view>
 
-#include "manifest/utf8_to_wide.h"
+#include "common/text.h"
 #include "tools/release_errors.h"
 #include "tools/release_text.h"
 

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "common/text.h"
 #include "finish/file_digest.h"
-#include "manifest/utf8_to_wide.h"
 #include "tools/console_output.h"
 #include "tools/manifest_input.h"
 #include "tools/release_download.h"

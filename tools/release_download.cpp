@@ -8,7 +8,7 @@
 
 #include "finish/file_digest.h"
 #include "manifest/manifest_download.h"
-#include "manifest/utf8_to_wide.h"
+#include "common/text.h"
 #include "tools/release_errors.h"
 #include "tools/release_folder.h"
 #include "tools/request_failure.h"

@@ -8,7 +8,7 @@
 #include <objbase.h>  // CoTaskMemFree, used by win_handles.h
 
 #include "common/win_handles.h"
-#include "manifest/utf8_to_wide.h"
+#include "common/text.h"
 #include "transfer/manifest_path.h"
 #include "tools/release_errors.h"
 #include "tools/release_text.h"

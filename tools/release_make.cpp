@@ -13,11 +13,11 @@
 #include "common/paths.h"
 #include <objbase.h>  // CoTaskMemFree, used by win_handles.h
 
+#include "common/text.h"
 #include "common/win_handles.h"
 #include "finish/file_digest.h"
 #include "manifest/manifest_download.h"
 #include "manifest/update_manifest.h"
-#include "manifest/utf8_to_wide.h"
 #include "tools/console_output.h"
 #include "tools/release_errors.h"
 #include "tools/release_folder.h"

@@ -2,32 +2,12 @@
 
 #include <limits>
 
+#include "common/text.h"
 #include "tools/release_errors.h"
 
 namespace {
 
-bool IsHighSurrogate(wchar_t c) noexcept { return c >= 0xD800 && c <= 0xDBFF; }
-bool IsLowSurrogate(wchar_t c) noexcept { return c >= 0xDC00 && c <= 0xDFFF; }
-
 constexpr char kHexDigits[] = "0123456789ABCDEF";
-
-void AppendCodePointUtf8(std::string& out, char32_t c) {
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    out += static_cast<char>(0xE0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (c >> 18));
-    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  }
-}
 
 bool IsUnreserved(unsigned char c) noexcept {
   return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
@@ -52,19 +32,21 @@ std::size_t FindUnreadableNameChar(std::wstring_view name) noexcept {
   return std::wstring_view::npos;
 }
 
+// WideToUtf8 with one difference: an unpaired surrogate is written as
+// \uD800 rather than U+FFFD, so that two names that differ only there stay
+// apart in the message and the publisher can find the file.
 std::string DescribeName(std::wstring_view name) {
   std::string out;
   for (std::size_t i = 0; i < name.size(); ++i) {
     char32_t c = name[i];
-    if (IsHighSurrogate(name[i]) && i + 1 < name.size() && IsLowSurrogate(name[i + 1])) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (name[i + 1] - 0xDC00);
-      ++i;
-    } else if (IsHighSurrogate(name[i]) || IsLowSurrogate(name[i])) {
+    if (IsHighSurrogate(c) && i + 1 < name.size() && IsLowSurrogate(name[i + 1])) {
+      c = CombineSurrogates(c, name[++i]);
+    } else if (IsHighSurrogate(c) || IsLowSurrogate(c)) {
       out += "\\u";
       for (int shift = 12; shift >= 0; shift -= 4) out += kHexDigits[(c >> shift) & 0xF];
       continue;
     }
-    AppendCodePointUtf8(out, c);
+    AppendUtf8(out, c);
   }
   return out;
 }

@@ -2,7 +2,7 @@
 
 #include <stdexcept>
 
-#include "manifest/utf8_to_wide.h"
+#include "common/text.h"
 #include "transfer/update_origin.h"
 
 std::wstring ResolveFileUrl(const std::string& url) {

@@ -26,7 +26,7 @@
 #include "common/paths.h"
 #include "finish/file_digest.h"
 #include "install/progress.h"
-#include "manifest/utf8_to_wide.h"
+#include "common/text.h"
 #include "transfer/file_url.h"
 #include "transfer/manifest_path.h"
 

@@ -5,7 +5,6 @@
 #include <string>
 
 #include "common/paths.h"
-#include "tests/support/test_support.h"
 
 namespace {
 
@@ -22,7 +21,7 @@ class JoinPathTest : public ::testing::TestWithParam<PathCase> {};
 
 TEST_P(JoinPathTest, JoinsWithOneBackslash) {
   const PathCase& c = GetParam();
-  EXPECT_EQ(lbtest::Narrow(JoinPath(c.left, c.right)), lbtest::Narrow(c.expected));
+  EXPECT_EQ(JoinPath(c.left, c.right), c.expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -43,7 +42,7 @@ class AppendWindowsPathTest : public ::testing::TestWithParam<PathCase> {};
 
 TEST_P(AppendWindowsPathTest, FollowsTheAppendRules) {
   const PathCase& c = GetParam();
-  EXPECT_EQ(lbtest::Narrow(AppendWindowsPath(c.left, c.right)), lbtest::Narrow(c.expected));
+  EXPECT_EQ(AppendWindowsPath(c.left, c.right), c.expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -91,7 +90,7 @@ class ParentPathTest : public ::testing::TestWithParam<ParentCase> {};
 
 TEST_P(ParentPathTest, DropsTheLastElement) {
   const ParentCase& c = GetParam();
-  EXPECT_EQ(lbtest::Narrow(ParentPath(c.path)), lbtest::Narrow(c.expected));
+  EXPECT_EQ(ParentPath(c.path), c.expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(

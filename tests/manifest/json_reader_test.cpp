@@ -195,12 +195,6 @@ TEST_P(JsonReaderTest, Reads) {
 INSTANTIATE_TEST_SUITE_P(Cases, JsonReaderTest, ::testing::ValuesIn(kReaderCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST(JsonReader, AppendUtf8AppendsToExistingBytes) {
-  std::string out = "x";
-  for (std::uint16_t v : {0x00, 0x7F, 0x80, 0x7FF, 0x800, 0xFFFF}) AppendUtf8(out, v);
-  EXPECT_EQ(out, "x\0\x7F\xC2\x80\xDF\xBF\xE0\xA0\x80\xEF\xBF\xBF"s);
-}
-
 // The worker's stack: 2 MiB of nested openings (the largest manifest)
 // skipped on a freshly started thread must fail cleanly, not overflow.
 TEST(JsonReader, SkipSurvivesTwoMebibytesOfNestingOnAWorkerThread) {

@@ -1,4 +1,4 @@
-// The platform's strict UTF-8 decoder behind Utf8ToWide, its inverse, and the
+// The strict UTF-8 decoder Utf8ToWide, its inverse, the UTF-8 encoder, and the
 // JSON string writer with its round trip through the reader.
 #include <gtest/gtest.h>
 
@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "common/text.h"
 #include "manifest/json_reader.h"
 #include "manifest/json_writer.h"
-#include "manifest/utf8_to_wide.h"
 
 using namespace std::string_literals;
 
@@ -27,11 +27,16 @@ const Utf8Case kUtf8Cases[] = {
     {"ascii", "Lanternbrook.exe", L"Lanternbrook.exe"},
     {"nul_inside", "a\0b"s, L"a\0b"s},
     {"two_byte", "caf\xC3\xA9", L"caf\u00e9"},
+    {"smallest_of_each_length", "\xC2\x80\xE0\xA0\x80\xF0\x90\x80\x80", L"\x80\x800\xD800\xDC00"},
+    {"around_the_surrogates", "\xED\x9F\xBF\xEE\x80\x80", L"\xD7FF\xE000"},
     {"three_byte", "\xE2\x82\xAC", L"\u20ac"},
     {"largest_bmp", "\xEF\xBF\xBF", L"\xFFFF"},
     {"four_byte_becomes_surrogate_pair", "\xF0\x9F\x98\x80", L"\xD83D\xDE00"},
     {"largest_code_point", "\xF4\x8F\xBF\xBF", L"\xDBFF\xDFFF"},
     {"truncated_two_byte", "\xC3\x28", L"", false},
+    {"truncated_inside", "\xE2\x28\xA1", L"", false},
+    {"overlong_nul", "\xC0\x80", L"", false},
+    {"overlong_two_byte_c1", "\xC1\xBF", L"", false},
     {"lone_continuation", "a\x80", L"", false},
     {"overlong_slash", "\xC0\xAF", L"", false},
     {"overlong_three_byte", "\xE0\x80\xAF", L"", false},
@@ -85,6 +90,12 @@ TEST(Utf8ToWide, WideToUtf8ReplacesUnpairedSurrogates) {
   EXPECT_EQ(WideToUtf8(L"a\xD800" L"b"), "a\xEF\xBF\xBD" "b");
   EXPECT_EQ(WideToUtf8(L"\xDC00"), "\xEF\xBF\xBD");
   EXPECT_EQ(WideToUtf8(L""), "");
+}
+
+TEST(AppendUtf8, AppendsOneToFourBytes) {
+  std::string out = "x";
+  for (char32_t c : {0x00, 0x7F, 0x80, 0x7FF, 0x800, 0xFFFF, 0x10000, 0x10FFFF}) AppendUtf8(out, c);
+  EXPECT_EQ(out, "x\0\x7F\xC2\x80\xDF\xBF\xE0\xA0\x80\xEF\xBF\xBF\xF0\x90\x80\x80\xF4\x8F\xBF\xBF"s);
 }
 
 struct WriterCase {

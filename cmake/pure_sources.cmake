@@ -1,0 +1,14 @@
+# The pure logic: text, paths, JSON, the manifest, the path and address rules,
+# argument quoting and the version.json document. No <windows.h>; built into
+# lb_pure for Windows and, with its table tests, for the host (tests/host).
+# Paths are relative to the repository.
+set(LANTERNBROOK_PURE_SOURCES
+  common/paths.cpp
+  common/text.cpp
+  finish/install_metadata.cpp
+  install/launch_arguments.cpp
+  manifest/json_reader.cpp
+  manifest/json_writer.cpp
+  manifest/update_manifest.cpp
+  transfer/file_url.cpp
+  transfer/manifest_path.cpp)
