@@ -1,9 +1,6 @@
 #include "install/staging_removal.h"
 
-#include <windows.h>
-
-#include "common/paths.h"
-#include "common/win_handles.h"
+#include "common/folder_walk.h"
 
 namespace {
 
@@ -13,29 +10,18 @@ constexpr int MaxDepth = 512;
 
 void RemoveTree(const std::wstring& folder, int depth) noexcept {
   if (depth > MaxDepth) return;
-  WIN32_FIND_DATAW entry;
-  FindHandle find(
-      FindFirstFileExW(JoinPath(folder, L"*").c_str(), FindExInfoBasic, &entry,
-                       FindExSearchNameMatch, nullptr, 0));
-  if (find) {
-    do {
-      const std::wstring name = entry.cFileName;
-      if (name == L"." || name == L"..") continue;
-      const std::wstring path = JoinPath(folder, name);
-      const DWORD attributes = entry.dwFileAttributes;
-      if (attributes & FILE_ATTRIBUTE_READONLY) {
-        SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
-      }
-      if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-        RemoveTree(path, depth + 1);
-      } else if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
-        RemoveDirectoryW(path.c_str());
-      } else {
-        DeleteFileW(path.c_str());
-      }
-    } while (FindNextFileW(find.get(), &entry));
-  }
-  find.reset();
+  ListFolder(folder, [depth](const FolderEntry& entry) {
+    if (entry.attributes & FILE_ATTRIBUTE_READONLY) {
+      SetFileAttributesW(entry.path.c_str(), entry.attributes & ~FILE_ATTRIBUTE_READONLY);
+    }
+    if (!entry.IsFolder()) {
+      DeleteFileW(entry.path.c_str());
+    } else if (entry.attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+      RemoveDirectoryW(entry.path.c_str());
+    } else {
+      RemoveTree(entry.path, depth + 1);
+    }
+  });
   RemoveDirectoryW(folder.c_str());
 }
 

@@ -9,29 +9,23 @@
 std::wstring ManifestUrl() { return std::wstring(UpdateServerOrigin) + L"/updates/manifest.json"; }
 
 std::string DownloadManifest(HINTERNET session) {
-  HttpResponse response = HttpGet(session, ManifestUrl(), 0, false);
+  const HttpResponse response = HttpGet(session, ManifestUrl(), 0, false);
   if (response.status != 200) throw std::runtime_error("O servidor recusou o manifesto.");
 
+  // Each read asks for the whole announced count, into the grown end of the body.
   std::string body;
-  for (;;) {
-    DWORD available = 0;
-    if (!WinHttpQueryDataAvailable(response.request.get(), &available)) {
-      throw std::runtime_error("Falha ao ler o manifesto.");
-    }
-    if (available == 0) break;
-    // Judged on the announced count, before any of those bytes is read.
-    if (body.size() + available > MaxManifestBytes) {
-      throw std::runtime_error("Manifesto maior que o limite de seguranca.");
-    }
-    const std::size_t before = body.size();
-    body.resize(before + available);
-    DWORD read = 0;
-    if (!WinHttpReadData(response.request.get(), body.data() + before, available, &read)) {
-      throw std::runtime_error("Falha ao baixar o manifesto.");
-    }
-    body.resize(before + read);
-  }
-  response.request.reset();
-  response.connection.reset();
+  std::size_t length = 0;
+  ReadResponseBody(
+      response, "Falha ao ler o manifesto.", "Falha ao baixar o manifesto.",
+      [&](const char*, DWORD read) { length += read; return true; },
+      [&](DWORD available) {
+        // Judged on the announced count, before any of those bytes is read.
+        if (length + available > MaxManifestBytes) {
+          throw std::runtime_error("Manifesto maior que o limite de seguranca.");
+        }
+        body.resize(length + available);
+        return std::span<char>(body.data() + length, available);
+      });
+  body.resize(length);
   return body;
 }

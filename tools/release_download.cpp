@@ -2,9 +2,8 @@
 
 #include <windows.h>
 
-#include <algorithm>
+#include <functional>
 #include <stdexcept>
-#include <vector>
 
 #include "finish/file_digest.h"
 #include "manifest/manifest_download.h"
@@ -15,8 +14,6 @@
 #include "transfer/http_request.h"
 
 namespace {
-
-constexpr DWORD kBufferSize = 0x40000;
 
 // A temporary file that the system deletes when its last handle closes.
 FileHandle CreateTemporaryFile(std::wstring& path) {
@@ -48,27 +45,16 @@ HttpResponse Get(HINTERNET session, const std::wstring& url, std::uint64_t offse
 }
 
 // Reads the whole body of `response`, handing each piece to `consume`.
-template <typename Consume>
-void ReadBody(const HttpResponse& response, Consume consume) {
-  std::vector<char> buffer(kBufferSize);
-  for (;;) {
-    DWORD available = 0;
-    if (!::WinHttpQueryDataAvailable(response.request.get(), &available)) {
-      throw std::runtime_error("the connection broke: " +
-                               DescribeRequestFailure(::GetLastError(), nullptr, {}));
-    }
-    if (available == 0) return;
-    while (available > 0) {
-      DWORD read = 0;
-      if (!::WinHttpReadData(response.request.get(), buffer.data(),
-                             std::min<DWORD>(available, kBufferSize), &read)) {
-        throw std::runtime_error("the connection broke: " +
-                                 DescribeRequestFailure(::GetLastError(), nullptr, {}));
-      }
-      if (read == 0) break;
-      consume(buffer.data(), read);
-      available -= read;
-    }
+void ReadBody(const HttpResponse& response,
+              const std::function<void(const char*, DWORD)>& consume) {
+  try {
+    ReadResponseBody(response, "", "", [&](const char* bytes, DWORD count) {
+      consume(bytes, count);
+      return true;
+    });
+  } catch (const HttpRequestError& error) {
+    throw std::runtime_error("the connection broke: " +
+                             DescribeRequestFailure(error.winhttp_error(), nullptr, {}));
   }
 }
 

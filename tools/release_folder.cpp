@@ -4,9 +4,9 @@
 
 #include <set>
 
-#include "common/paths.h"
 #include <objbase.h>  // CoTaskMemFree, used by win_handles.h
 
+#include "common/folder_walk.h"
 #include "common/win_handles.h"
 #include "common/text.h"
 #include "transfer/manifest_path.h"
@@ -32,28 +32,15 @@ void ListInto(Walk& walk, const std::wstring& directory, const std::wstring& rel
     throw ReleaseRefusal(DescribeName(directory) + ": folders nested more than " +
                          std::to_string(kMaxDepth) + " deep (a link loop?)");
   }
-  WIN32_FIND_DATAW data{};
-  std::wstring pattern = JoinPath(directory, L"*");
-  FindHandle find(::FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &data,
-                                     FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH));
-  if (!find) {
-    if (::GetLastError() == ERROR_FILE_NOT_FOUND) return;  // an empty volume root
-    throw ReleaseRefusal(DescribeName(directory) + ": cannot read the folder: " + LastErrorText());
-  }
-  do {
-    std::wstring name = data.cFileName;
-    if (name == L"." || name == L"..") continue;
-    std::wstring path = JoinPath(directory, name);
-    std::wstring child = relative.empty() ? name : relative + L"\\" + name;
-    if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-      if (!IsStagingFolderName(name)) ListInto(walk, path, child, depth + 1);
-      continue;
+  const bool listed = ListFolder(directory, [&](const FolderEntry& entry) {
+    const std::wstring child = relative.empty() ? entry.name : relative + L"\\" + entry.name;
+    if (entry.IsFolder()) {
+      if (!IsStagingFolderName(entry.name)) ListInto(walk, entry.path, child, depth + 1);
+    } else if (!walk.excluded.count(LetterCaseKey(entry.path))) {
+      walk.files.push_back({child, entry.path, entry.size});
     }
-    if (walk.excluded.count(LetterCaseKey(path))) continue;
-    std::uint64_t size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-    walk.files.push_back({child, path, size});
-  } while (::FindNextFileW(find.get(), &data));
-  if (::GetLastError() != ERROR_NO_MORE_FILES) {
+  });
+  if (!listed) {
     throw ReleaseRefusal(DescribeName(directory) + ": cannot read the folder: " + LastErrorText());
   }
 }

@@ -1,8 +1,11 @@
 #pragma once
-// URL splitting and GET requests over the run's synchronous WinHTTP session.
-// Called on the worker thread only; every call blocks until it completes or
-// the session's time-out for that phase expires.
+// URL splitting, GET requests over the run's synchronous WinHTTP session and
+// the reading of their bodies. Called on the worker thread only; every call
+// blocks until it completes or the session's time-out for that phase expires.
+#include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <span>
 #include <stdexcept>
 #include <string>
 
@@ -21,7 +24,7 @@ struct ParsedUrl {
   bool secure = false;     // scheme is https
 };
 
-// What ParseUrl and HttpGet throw: the fixed message shown to the user, and
+// What ParseUrl, HttpGet and ReadResponseBody throw: the fixed message shown to the user, and
 // the GetLastError value of the WinHTTP call that failed, for tools that name
 // the cause (0 when no call failed).
 class HttpRequestError : public std::runtime_error {
@@ -56,3 +59,20 @@ struct HttpResponse {
 // Handles opened so far are closed (request first) before the error leaves.
 HttpResponse HttpGet(HttpSession session, const std::wstring& url, std::uint64_t range_start,
                      bool with_range);
+
+// The buffer a download reads through, reused for every chunk.
+inline constexpr std::size_t DownloadBufferSize = 262144;
+
+// Reads the body of `response` until no more data is announced (true). Each
+// count WinHttpQueryDataAvailable announces is read with as many
+// WinHttpReadData calls as it takes, each into `room(available)` (at most the
+// bytes announced and not yet read; asked before any of them is read, so it
+// may refuse them by throwing) or, without `room`, into a buffer of
+// DownloadBufferSize bytes. Each read of n > 0 bytes is handed at once to
+// `chunk(bytes, n)`, which stops the read with false. A read of 0 bytes goes
+// back to asking. Throws HttpRequestError(`query_failed` or `read_failed`)
+// with the failed call's error, and whatever `room` and `chunk` throw.
+bool ReadResponseBody(const HttpResponse& response, const char* query_failed,
+                      const char* read_failed,
+                      const std::function<bool(const char* bytes, DWORD count)>& chunk,
+                      const std::function<std::span<char>(DWORD available)>& room = {});

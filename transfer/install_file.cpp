@@ -18,7 +18,6 @@
 #include "transfer/install_file.h"
 
 #include <algorithm>
-#include <memory>
 #include <optional>
 #include <stdexcept>
 
@@ -125,31 +124,17 @@ FileHandle OpenPartialFile(const FileJob& job, bool append, std::uint64_t& lengt
 // as such a file cannot verify and writing on would only fill the disk.
 bool ReceiveBody(const FileJob& job, const HttpResponse& response, const FileHandle& part,
                  std::uint64_t& length) {
-  const auto buffer = std::make_unique<char[]>(DownloadBufferSize);
-  for (;;) {
-    DWORD available = 0;
-    if (!WinHttpQueryDataAvailable(response.request.get(), &available)) {
-      throw std::runtime_error(kInterrupted);
+  return ReadResponseBody(response, kInterrupted, kInterrupted, [&](const char* bytes, DWORD read) {
+    if (read > job.file.size - std::min(length, job.file.size)) return false;
+    DWORD written = 0;
+    if (!WriteFile(part.get(), bytes, read, &written, nullptr) || written != read) {
+      throw std::runtime_error(kWriteFailed);
     }
-    if (available == 0) return true;
-    while (available != 0) {
-      const DWORD wanted = std::min<DWORD>(available, static_cast<DWORD>(DownloadBufferSize));
-      DWORD read = 0;
-      if (!WinHttpReadData(response.request.get(), buffer.get(), wanted, &read)) {
-        throw std::runtime_error(kInterrupted);
-      }
-      if (read == 0) break;
-      if (read > job.file.size - std::min(length, job.file.size)) return false;
-      DWORD written = 0;
-      if (!WriteFile(part.get(), buffer.get(), read, &written, nullptr) || written != read) {
-        throw std::runtime_error(kWriteFailed);
-      }
-      length += read;
-      job.bytes_done += read;
-      available -= std::min(available, read);
-      job.Post(kDownloading);
-    }
-  }
+    length += read;
+    job.bytes_done += read;
+    job.Post(kDownloading);
+    return true;
+  });
 }
 
 }  // namespace

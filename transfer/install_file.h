@@ -3,14 +3,11 @@
 // target, finish or resume a partial download under ".install-staging",
 // verify size and SHA-256, move into place with one rename.
 // Called on the worker thread only, one file at a time.
-#include <cstddef>
 #include <cstdint>
 #include <string>
 
 #include "manifest/update_manifest.h"
 #include "transfer/http_request.h"
-
-inline constexpr std::size_t DownloadBufferSize = 262144;
 
 // On return the file lies at app_dir\<normalised path> with the manifest's
 // size and digest and `bytes_done` has grown by exactly `file.size`. Progress

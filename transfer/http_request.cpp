@@ -1,5 +1,9 @@
-// URL splitting and the one GET primitive on the run's WinHTTP session.
+// URL splitting, the one GET primitive on the run's WinHTTP session and the
+// one loop that reads a response body.
 #include "transfer/http_request.h"
+
+#include <algorithm>
+#include <memory>
 
 namespace {
 
@@ -74,4 +78,29 @@ HttpResponse HttpGet(HttpSession session, const std::wstring& url, std::uint64_t
   }
   response.status = status;
   return response;
+}
+
+bool ReadResponseBody(const HttpResponse& response, const char* query_failed,
+                      const char* read_failed,
+                      const std::function<bool(const char* bytes, DWORD count)>& chunk,
+                      const std::function<std::span<char>(DWORD available)>& room) {
+  const auto buffer = room ? nullptr : std::make_unique<char[]>(DownloadBufferSize);
+  for (;;) {
+    DWORD available = 0;
+    if (!WinHttpQueryDataAvailable(response.request.get(), &available)) Fail(query_failed);
+    if (available == 0) return true;
+    while (available != 0) {
+      const std::span<char> into =
+          room ? room(available)
+               : std::span(buffer.get(), std::min<std::size_t>(available, DownloadBufferSize));
+      DWORD read = 0;
+      if (!WinHttpReadData(response.request.get(), into.data(), static_cast<DWORD>(into.size()),
+                           &read)) {
+        Fail(read_failed);
+      }
+      if (read == 0) break;
+      if (!chunk(into.data(), read)) return false;
+      available -= std::min(available, read);
+    }
+  }
 }
