@@ -102,7 +102,9 @@ TEST(PathRule, InvalidUtf8KeepsTheConversionMessage) {
 }
 
 // A manifest may hold a single path of a megabyte or more: the rule must stay
-// linear, here 2 x 200,000 names, in well under a second.
+// linear. 2 x 200,000 names take a fraction of a second; a rule that rescans
+// the path per ".." would take hours, so the bound leaves room for a machine
+// busy with other tests.
 TEST(PathRule, LongChainsOfParentReferencesStayFast) {
   std::wstring climb;
   for (int i = 0; i < 200000; ++i) climb += L"a/";
@@ -110,7 +112,7 @@ TEST(PathRule, LongChainsOfParentReferencesStayFast) {
   const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(NormalizeManifestWidePath(climb + L"b"), L"b");
   EXPECT_THAT([&] { NormalizeManifestWidePath(climb + L"../b"); }, Refused(kUnsafePath));
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
 }
 
 TEST(PathRule, WideFormAppliesTheSameRule) {
