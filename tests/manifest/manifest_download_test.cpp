@@ -16,7 +16,7 @@ namespace {
 using lbtest::FaultRule;
 using lbtest::FaultServer;
 
-constexpr char kManifestPath[] = "/updates/manifest.json";
+using lbtest::kManifestPath;
 constexpr std::size_t kLimit = 2097152;
 
 struct DownloadCase {
@@ -46,7 +46,7 @@ TEST(ManifestAddress, IsTheUpdateOriginFollowedByTheManifestPath) {
 TEST_P(ManifestDownload, AcceptsOnlyAWholeBoundedBodyWithStatus200) {
   const DownloadCase& c = GetParam();
   const std::string manifest = lbtest::RandomBytes(c.body_size, 7);
-  server_.PutFile("updates/manifest.json", manifest);
+  lbtest::PublishManifest(server_, manifest);
   server_.SetRule(kManifestPath, c.rule);
 
   std::string body;
@@ -121,7 +121,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(ManifestBody, ByteOrderMarkIsReturnedUnchanged) {
   FaultServer server({.port = lbtest::UpdateOriginPort()});
   const std::string manifest = "\xEF\xBB\xBF{\"version\": \"1.0\"}";
-  server.PutFile("updates/manifest.json", manifest);
+  lbtest::PublishManifest(server, manifest);
   WinHttpHandle session = lbtest::OpenRunSession();
 
   EXPECT_EQ(DownloadManifest(session.get()), manifest);

@@ -67,7 +67,7 @@ Releases MakeReleases() {
       r.old_release.files.push_back(old_file);
     }
     if (item.new_size) {
-      ReleaseFile new_file = item.unchanged ? WithBytes(old_file, old_file.bytes, "/files/2.0.0/")
+      ReleaseFile new_file = item.unchanged ? FileWithBytes(item.path, old_file.bytes, "/files/2.0.0/")
                                             : MakeFile(item.path, item.new_size, ++seed, "/files/2.0.0/");
       if (!item.unchanged) r.needed += new_file.bytes.size();
       r.next.files.push_back(new_file);

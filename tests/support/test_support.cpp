@@ -104,23 +104,6 @@ std::string RandomBytes(std::size_t size, std::uint32_t seed) {
   return bytes;
 }
 
-std::string JsonString(const std::string& text) {
-  std::string out = "\"";
-  for (unsigned char c : text) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += static_cast<char>(c);
-    } else if (c < 0x20) {
-      char escape[8];
-      std::snprintf(escape, sizeof escape, "\\u%04x", c);
-      out += escape;
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out + "\"";
-}
-
 std::string ShellQuote(const std::string& text) {
   std::string quoted = "'";
   for (char c : text) {

@@ -13,6 +13,7 @@
 
 #include "app/globals.h"
 #include "common/paths.h"
+#include "tests/support/test_release.h"
 #include "tests/transfer/transfer_fixture.h"
 #include "transfer/manifest_path.h"
 
@@ -66,13 +67,11 @@ class InstallFileTest : public lbtest::TempDirTest {
   // A manifest entry for `content` served at `server_path`.
   ManifestFile Entry(const std::string& path, const std::string& content,
                      const std::string& server_path = "/files/file.bin") {
-    server_.PutFile(server_path.substr(1), content);
-    ManifestFile file;
-    file.path = path;
-    file.hash = lbtest::ReferenceSha256(content);
+    lbtest::ReleaseFile file = lbtest::FileWithBytes(path, content, "");
+    file.url = server_path;
+    lbtest::PublishFile(server_, file);
     file.url = Narrow(server_.Url(server_path));
-    file.size = content.size();
-    return file;
+    return file.Record();
   }
 
   // One call as the run makes it, starting from kBefore; the failure text or "".
