@@ -17,7 +17,6 @@ using lbtest::FaultRule;
 using lbtest::FaultServer;
 
 using lbtest::kManifestPath;
-constexpr std::size_t kLimit = 2097152;
 
 struct DownloadCase {
   const char* name;
@@ -96,11 +95,11 @@ INSTANTIATE_TEST_SUITE_P(
 INSTANTIATE_TEST_SUITE_P(
     SizeLimit, ManifestDownload,
     ::testing::Values(
-        DownloadCase{"ExactlyTheLimit", kLimit, {}, ""},
-        DownloadCase{"OneByteOverTheLimit", kLimit + 1, {},
+        DownloadCase{"ExactlyTheLimit", MaxManifestBytes, {}, ""},
+        DownloadCase{"OneByteOverTheLimit", MaxManifestBytes + 1, {},
                      "Manifesto maior que o limite de seguranca."},
-        DownloadCase{"ExactlyTheLimitChunked", kLimit, {.chunked = true, .chunk_size = 10000}, ""},
-        DownloadCase{"OneByteOverTheLimitChunked", kLimit + 1,
+        DownloadCase{"ExactlyTheLimitChunked", MaxManifestBytes, {.chunked = true, .chunk_size = 10000}, ""},
+        DownloadCase{"OneByteOverTheLimitChunked", MaxManifestBytes + 1,
                      {.chunked = true, .chunk_size = 10000},
                      "Manifesto maior que o limite de seguranca."},
         DownloadCase{"EndlessBodyStopsAtTheLimit", 0,

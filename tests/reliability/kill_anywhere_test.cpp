@@ -111,8 +111,7 @@ struct RunRecord {
 std::map<std::string, std::uint64_t> PartialFiles(const std::wstring& app_dir, const Release& release) {
   std::map<std::string, std::uint64_t> parts;
   auto look = [&](const ReleaseFile& file) {
-    std::wstring path = app_dir + L"\\.install-staging\\" + lbtest::Widen(file.path) + L".part";
-    for (wchar_t& c : path) c = (c == L'/') ? L'\\' : c;
+    const std::wstring path = StagedPart(app_dir, file.path);
     if (lbtest::PathExists(path)) parts[file.path] = lbtest::FileSize(path);
   };
   for (const ReleaseFile& file : release.files) look(file);

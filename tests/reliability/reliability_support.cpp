@@ -12,6 +12,7 @@
 
 #include "app/globals.h"
 #include "install/installation_worker.h"
+#include "transfer/manifest_path.h"
 #include "tests/support/test_support.h"
 
 namespace lbrel {
@@ -23,7 +24,6 @@ using lbtest::Widen;
 namespace {
 
 constexpr UINT kCompletionMessage = WM_APP + 2;
-constexpr char kStaging[] = ".install-staging/";
 constexpr char kUpdaterCopy[] = "LanternbrookUpdater-v2.exe";
 
 std::string Clean(std::string text) {
@@ -106,6 +106,10 @@ int FailedParts() {
 }
 
 // --- releases -----------------------------------------------------------------
+
+std::wstring StagedPart(const std::wstring& app_dir, const std::string& path) {
+  return lbtest::InFolder(app_dir + L"\\" + StagingFolderName, path + ".part");
+}
 
 void InstallDirectly(const std::wstring& app_dir, const Release& release) {
   lbtest::WriteRelease(app_dir, release.files);
@@ -262,8 +266,8 @@ Audit AuditFolder(const std::wstring& app_dir, const Release& next, const Releas
       if (bytes != it->second) problem(relative + ": a file of the user was changed", true);
       continue;
     }
-    if (relative.rfind(kStaging, 0) == 0) {
-      const std::string inside = relative.substr(sizeof kStaging - 1);
+    if (const std::string staging = Narrow(StagingFolderName) + "/"; relative.rfind(staging, 0) == 0) {
+      const std::string inside = relative.substr(staging.size());
       const ReleaseFile* part = nullptr;
       if (inside.size() > 5 && inside.compare(inside.size() - 5, 5, ".part") == 0) {
         part = next.Find(inside.substr(0, inside.size() - 5));
@@ -342,7 +346,7 @@ Audit VerifyInstalled(const std::wstring& app_dir, const Release& next) {
     audit.problems.push_back(std::string(kUpdaterCopy) + ": not the release's updater");
   if (!ReadIfPresent(lbtest::InFolder(app_dir, "version.json"), bytes) || bytes != next.MetadataJson())
     audit.problems.push_back("version.json: not the release's document");
-  if (lbtest::PathExists(app_dir + L"\\.install-staging"))
+  if (lbtest::PathExists(app_dir + L"\\" + StagingFolderName))
     audit.problems.push_back(".install-staging: still there");
   return audit;
 }

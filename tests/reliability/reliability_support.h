@@ -56,6 +56,9 @@ using lbtest::ReleaseFile;
 // have left it: every file, the updater's copy and version.json.
 void InstallDirectly(const std::wstring& app_dir, const Release& release);
 
+// app_dir\.install-staging\<path>.part: where a run keeps a file it downloads.
+std::wstring StagedPart(const std::wstring& app_dir, const std::string& path);
+
 // --- runs of the installer ------------------------------------------------------
 
 struct Outcome {

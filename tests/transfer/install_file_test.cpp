@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "app/globals.h"
+#include "app/messages.h"
 #include "common/paths.h"
 #include "tests/support/test_release.h"
 #include "tests/transfer/transfer_fixture.h"
@@ -85,7 +86,7 @@ class InstallFileTest : public lbtest::TempDirTest {
   std::vector<Post> Posts() {
     std::vector<Post> posts;
     for (const lbtest::PostedMessage& message : sink_.Drain()) {
-      EXPECT_EQ(message.message, static_cast<UINT>(WM_APP + 1));
+      EXPECT_EQ(message.message, ProgressMessage);
       const std::size_t line = message.text.find(L'\n');
       posts.push_back({static_cast<unsigned>(message.wparam), message.text.substr(0, line),
                        line == std::wstring::npos ? L"" : message.text.substr(line + 1)});
