@@ -24,6 +24,7 @@ import shutil
 import socket
 import statistics
 import subprocess
+import sys
 import time
 
 MIB = 1 << 20
@@ -155,17 +156,13 @@ class Bench:
         prefix = os.path.join(self.work, "nginx")
         shutil.rmtree(prefix, ignore_errors=True)
         os.makedirs(prefix)
-        with open(os.path.join(self.args.source, "bench", "nginx.conf.in")) as f:
-            config = f.read()
-        for key, value in (("PREFIX", prefix), ("ROOT", self.www), ("PORT", str(self.args.port)),
-                           ("CERT", os.path.join(self.certs, "localhost.pem")),
-                           ("KEY", os.path.join(self.certs, "localhost.key"))):
-            config = config.replace("@%s@" % key, value)
-        with open(os.path.join(prefix, "nginx.conf"), "w") as f:
-            f.write(config)
+        sys.path.insert(0, os.path.join(self.args.source, "tests", "support"))
+        import nginx_server
+        conf = nginx_server.write_config(prefix, self.www, os.path.join(self.certs, "localhost.pem"),
+                                         os.path.join(self.certs, "localhost.key"), self.args.port)
         self.nginx = subprocess.Popen(
-            [shutil.which("nginx") or "/usr/sbin/nginx", "-p", prefix, "-c",
-             os.path.join(prefix, "nginx.conf"), "-e", os.path.join(prefix, "error.log")],
+            [shutil.which("nginx") or "/usr/sbin/nginx", "-p", prefix, "-c", conf, "-g", "daemon off;",
+             "-e", os.path.join(prefix, "error.log")],
             stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         for _ in range(200):
             try:

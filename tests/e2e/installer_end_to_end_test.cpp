@@ -8,7 +8,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cctype>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -18,6 +17,7 @@
 
 #include "tests/support/installer_run.h"
 #include "tests/support/launch_record.h"
+#include "tests/support/test_release.h"
 #include "tests/support/test_servers.h"
 #include "tests/support/test_support.h"
 
@@ -117,19 +117,15 @@ class InstallerEndToEnd : public lbtest::TempDirTest,
       nginx_ = std::make_unique<lbtest::NginxServer>(options);
       server_ = nginx_.get();
     }
-    std::wstring stand_ins = lbtest::BuildDir() + L"\\stand-ins\\";
-    std::string emulator = lbtest::ReadFileBytes(stand_ins + L"LanternbrookEmulator.exe");
-    files_ = {
-        {Narrow(s.executable), emulator},
-        {"data/maps/\xC3\xA1rea 1.bin", lbtest::RandomBytes(3 << 20, 7)},
-        {"data/readme.txt", "Lanternbrook\r\n"},
-        {"data/big.bin", lbtest::RandomBytes(6 << 20, 11)},
-    };
-    for (char& c : files_[0].first) {
-      if (c == '\\') c = '/';
-    }
-    updater_ = lbtest::ReadFileBytes(stand_ins + L"LanternbrookUpdater.exe");
-    Publish();
+    std::string executable = Narrow(s.executable);
+    for (char& c : executable) c = (c == '\\') ? '/' : c;
+    release_ = {"2.0.1-e2e", 2001,
+                {lbtest::StandInFile("LanternbrookEmulator.exe", executable, kReleasePrefix),
+                 lbtest::MakeFile("data/maps/\xC3\xA1rea 1.bin", 3 << 20, 7, kReleasePrefix),
+                 lbtest::FileWithBytes("data/readme.txt", "Lanternbrook\r\n", kReleasePrefix),
+                 lbtest::MakeFile("data/big.bin", 6 << 20, 11, kReleasePrefix)},
+                lbtest::StandInFile("LanternbrookUpdater.exe", "LanternbrookUpdater.exe", kReleasePrefix)};
+    lbtest::Publish(*server_, release_);
   }
 
   void TearDown() override {
@@ -142,49 +138,6 @@ class InstallerEndToEnd : public lbtest::TempDirTest,
     std::error_code ignored;
     DeleteFileW(ShortcutPath().c_str());
     std::filesystem::remove_all(std::filesystem::path(DesktopFolder() + L"\\Lanternbrook"), ignored);
-  }
-
-  // Percent-encodes every byte outside the unreserved set, as a publisher does.
-  static std::string UrlPath(const std::string& path) {
-    std::string encoded;
-    const char* hex = "0123456789ABCDEF";
-    for (unsigned char c : path) {
-      if (std::isalnum(c) || c == '/' || c == '-' || c == '.' || c == '_' || c == '~') {
-        encoded += static_cast<char>(c);
-      } else {
-        encoded += '%';
-        encoded += hex[c >> 4];
-        encoded += hex[c & 15];
-      }
-    }
-    return encoded;
-  }
-
-  static std::string Entry(const std::string& path, const std::string& bytes) {
-    return "{\"path\": \"" + path + "\", \"url\": \"" + kReleasePrefix + UrlPath(path) +
-           "\", \"hash\": \"" +
-           lbtest::ReferenceSha256(bytes) + "\", \"size\": " + std::to_string(bytes.size()) + "}";
-  }
-
-  // Writes the release and its manifest into the server's folder.
-  void Publish() {
-    std::string list;
-    std::uint64_t total = 0;
-    for (const auto& [path, bytes] : files_) {
-      std::wstring file = server_->Root() + L"\\release\\" + Widen(path);
-      for (auto& c : file) {
-        if (c == L'/') c = L'\\';
-      }
-      lbtest::WriteFileBytes(file, bytes);
-      list += (list.empty() ? "" : ",\n    ") + Entry(path, bytes);
-      total += bytes.size();
-    }
-    server_->PutFile(std::string(kReleasePrefix) + "LanternbrookUpdater.exe", updater_);
-    std::string manifest = "{\n  \"version\": \"2.0.1-e2e\",\n  \"build\": 2001,\n  \"total_size\": " +
-                           std::to_string(total) + ",\n  \"files\": [\n    " + list +
-                           "\n  ],\n  \"bootstrap_updater\": " +
-                           Entry("LanternbrookUpdater.exe", updater_) + "\n}\n";
-    server_->PutFile("/updates/manifest.json", manifest);
   }
 
   std::vector<std::wstring> Arguments() const {
@@ -231,16 +184,13 @@ class InstallerEndToEnd : public lbtest::TempDirTest,
   }
 
   void CheckInstalled() {
-    for (const auto& [path, bytes] : files_) {
-      std::wstring target = app_dir_ + L"\\" + Widen(path);
-      for (auto& c : target) {
-        if (c == L'/') c = L'\\';
-      }
-      ASSERT_TRUE(lbtest::PathExists(target)) << path << " missing; the window said: " << Narrow(last_detail_);
-      EXPECT_TRUE(lbtest::ReadFileBytes(target) == bytes) << path << " differs";
+    for (const lbtest::ReleaseFile& file : release_.files) {
+      const std::wstring target = lbtest::InFolder(app_dir_, file.path);
+      ASSERT_TRUE(lbtest::PathExists(target)) << file.path << " missing; the window said: " << Narrow(last_detail_);
+      EXPECT_TRUE(lbtest::ReadFileBytes(target) == file.bytes) << file.path << " differs";
     }
-    EXPECT_EQ(lbtest::ReadFileBytes(app_dir_ + L"\\LanternbrookUpdater.exe"), updater_);
-    EXPECT_EQ(lbtest::ReadFileBytes(app_dir_ + L"\\LanternbrookUpdater-v2.exe"), updater_);
+    EXPECT_EQ(lbtest::ReadFileBytes(app_dir_ + L"\\LanternbrookUpdater.exe"), release_.updater.bytes);
+    EXPECT_EQ(lbtest::ReadFileBytes(app_dir_ + L"\\LanternbrookUpdater-v2.exe"), release_.updater.bytes);
     EXPECT_FALSE(lbtest::PathExists(app_dir_ + L"\\LanternbrookUpdater-v2.exe.new"));
     EXPECT_EQ(lbtest::ReadFileBytes(app_dir_ + L"\\version.json"),
               "{\n  \"version\": \"2.0.1-e2e\",\n  \"build\": 2001\n}\n");
@@ -248,8 +198,7 @@ class InstallerEndToEnd : public lbtest::TempDirTest,
   }
 
   std::wstring app_dir_;
-  std::vector<std::pair<std::string, std::string>> files_;
-  std::string updater_;
+  lbtest::Release release_;
   std::unique_ptr<lbtest::FaultServer> fault_;
   std::unique_ptr<lbtest::NginxServer> nginx_;
   lbtest::TestServer* server_ = nullptr;
@@ -262,7 +211,7 @@ class InstallerEndToEnd : public lbtest::TempDirTest,
 TEST_P(InstallerEndToEnd, Runs) {
   const Scenario& s = GetParam();
   const std::string big = std::string(kReleasePrefix) + "data/big.bin";
-  const std::string second = std::string(kReleasePrefix) + UrlPath(files_[1].first);
+  const std::string second = std::string(kReleasePrefix) + lbtest::UrlPath(release_.files[1].path);
   std::unique_ptr<lbtest::InstallerRun> run;
   DWORD elapsed_ms = 0;
 
@@ -308,7 +257,7 @@ TEST_P(InstallerEndToEnd, Runs) {
       ASSERT_EQ(big_requests.size(), 1u);
       EXPECT_EQ(big_requests[0].range, "bytes=" + std::to_string(sent) + "-");
       EXPECT_EQ(big_requests[0].status, 206);
-      EXPECT_EQ(big_requests[0].bytes, files_[3].second.size() - sent) << "only the missing bytes";
+      EXPECT_EQ(big_requests[0].bytes, release_.files[3].bytes.size() - sent) << "only the missing bytes";
       const std::string updater = std::string(kReleasePrefix) + "LanternbrookUpdater.exe";
       for (const auto& path : FileRequests()) {
         EXPECT_TRUE(path == big || path == updater)
@@ -357,7 +306,7 @@ TEST_P(InstallerEndToEnd, Runs) {
 
     case Twist::kWaitForLiveApp: {
       std::wstring live = Path(L"running\\LanternbrookEmulator.exe");
-      lbtest::WriteFileBytes(live, files_[0].second);
+      lbtest::WriteFileBytes(live, release_.files[0].bytes);
       lbtest::InstallerRun app(live, {L"--stay-ms", L"5000"});
       std::vector<std::wstring> args = Arguments();
       args.push_back(L"--wait-pid");

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "manifest/update_manifest.h"
+#include "tests/support/test_release.h"
 
 namespace manifest_cases {
 
@@ -68,33 +69,19 @@ inline const std::string& UpdaterHash() {
   return hash;
 }
 
-inline std::string EntryJson(std::string_view path, std::string_view url, std::string_view hash,
-                             std::uint64_t size) {
-  std::string json = "{\"path\":\"";
-  json += path;
-  json += "\",\"url\":\"";
-  json += url;
-  json += "\",\"hash\":\"";
-  json += hash;
-  json += "\",\"size\":";
-  json += std::to_string(size);
-  json += '}';
-  return json;
+// The example release: one application file and the updater, with stand-in digests.
+inline lbtest::Release ExampleRelease() {
+  return {"1.4.2", 142,
+          {{.path = "LanternbrookEmulator.exe", .hash = EmulatorHash(),
+            .url = "/files/1.4.2/LanternbrookEmulator.exe", .size = 900}},
+          {.path = "LanternbrookUpdater.exe", .hash = UpdaterHash(),
+           .url = "/files/1.4.2/LanternbrookUpdater.exe", .size = 120}};
 }
-
-// The entries of the example release: one application file and the updater.
-inline std::string EmulatorEntry() {
-  return EntryJson("LanternbrookEmulator.exe", "/files/1.4.2/LanternbrookEmulator.exe",
-                   EmulatorHash(), 900);
-}
-inline std::string UpdaterEntry() {
-  return EntryJson("LanternbrookUpdater.exe", "/files/1.4.2/LanternbrookUpdater.exe",
-                   UpdaterHash(), 120);
-}
+inline std::string EmulatorEntry() { return ExampleRelease().files[0].EntryJson(); }
+inline std::string UpdaterEntry() { return ExampleRelease().updater.EntryJson(); }
 
 // Expands the placeholders of a case text: $E the emulator entry, $U the
-// updater entry, $H a 64-digit hash, $A the example's members up to (not
-// including) "files" and "bootstrap_updater".
+// updater entry, $H a 64-digit hash.
 inline std::string Expand(std::string_view text) {
   std::string out;
   for (std::size_t i = 0; i < text.size(); ++i) {
@@ -110,59 +97,30 @@ inline std::string Expand(std::string_view text) {
 }
 
 // The example release, as text and as the record it must parse into.
-inline std::string ExampleJson() {
-  return Expand(
-      R"({"version":"1.4.2","build":142,"total_size":900,"files":[$E],"bootstrap_updater":$U})");
-}
-inline UpdateManifest ExampleManifest() {
-  UpdateManifest manifest;
-  manifest.version = "1.4.2";
-  manifest.build = 142;
-  manifest.total_size = 900;
-  manifest.files.push_back({"LanternbrookEmulator.exe", EmulatorHash(),
-                            "/files/1.4.2/LanternbrookEmulator.exe", 900});
-  manifest.bootstrap_updater = {"LanternbrookUpdater.exe", UpdaterHash(),
-                                "/files/1.4.2/LanternbrookUpdater.exe", 120};
-  return manifest;
-}
+inline std::string ExampleJson() { return ExampleRelease().ManifestJson(); }
+inline UpdateManifest ExampleManifest() { return ExampleRelease().Record(); }
 
 // A release of `entries` files in nested folders, padded with an unknown
 // string member to exactly `total_bytes` when that is larger than the
 // entries need. `expected`, when given, receives the record it parses into.
 inline std::string LargeManifestJson(std::size_t entries, std::size_t total_bytes,
                                      UpdateManifest* expected = nullptr) {
-  UpdateManifest record;
-  record.version = "7.0.1-large";
-  record.build = 70001;
-  std::string json = "{\"version\":\"7.0.1-large\",\"build\":70001,\"files\":[\n";
+  lbtest::Release release{"7.0.1-large", 70001, {},
+                          {.path = "LanternbrookUpdater.exe", .hash = UpdaterHash(),
+                           .url = "/files/7.0.1/LanternbrookUpdater.exe", .size = 4096}};
   for (std::size_t i = 0; i < entries; ++i) {
     const std::string index = std::to_string(100000 + i).substr(1);
-    ManifestFile file;
-    file.path = "data/pack-" + index.substr(0, 3) + "/asset-" + index + ".bin";
-    file.url = "/files/7.0.1/" + file.path;
-    file.hash = HashText(static_cast<std::uint32_t>(i + 10));
-    file.size = 1000 + i * 37;
-    record.total_size += file.size;
-    if (i != 0) json += ",\n";
-    json += EntryJson(file.path, file.url, file.hash, file.size);
-    record.files.push_back(std::move(file));
+    const std::string path = "data/pack-" + index.substr(0, 3) + "/asset-" + index + ".bin";
+    release.files.push_back({.path = path, .hash = HashText(static_cast<std::uint32_t>(i + 10)),
+                             .url = "/files/7.0.1/" + path, .size = 1000 + i * 37});
   }
-  record.bootstrap_updater = {"LanternbrookUpdater.exe", UpdaterHash(),
-                              "/files/7.0.1/LanternbrookUpdater.exe", 4096};
-  json += "\n],\"total_size\":" + std::to_string(record.total_size);
-  json += ",\"bootstrap_updater\":" + EntryJson(record.bootstrap_updater.path,
-                                                record.bootstrap_updater.url,
-                                                record.bootstrap_updater.hash, 4096);
+  std::string json = release.ManifestJson();
+  json.resize(json.size() - 2);  // "\n}"
   const std::string padding_open = ",\"padding\":\"";
   const std::size_t fixed = json.size() + padding_open.size() + 2;  // '"' and '}'
-  if (total_bytes > fixed) {
-    json += padding_open;
-    json.append(total_bytes - fixed, 'p');
-    json += '"';
-  }
-  json += '}';
-  if (expected) *expected = std::move(record);
-  return json;
+  if (total_bytes > fixed) json += padding_open + std::string(total_bytes - fixed, 'p') + '"';
+  if (expected) *expected = release.Record();
+  return json + '}';
 }
 
 // One document and its outcome: `error` is the message it must fail with, or

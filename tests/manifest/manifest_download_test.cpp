@@ -16,8 +16,7 @@ namespace {
 using lbtest::FaultRule;
 using lbtest::FaultServer;
 
-constexpr char kManifestPath[] = "/updates/manifest.json";
-constexpr std::size_t kLimit = 2097152;
+using lbtest::kManifestPath;
 
 struct DownloadCase {
   const char* name;
@@ -46,7 +45,7 @@ TEST(ManifestAddress, IsTheUpdateOriginFollowedByTheManifestPath) {
 TEST_P(ManifestDownload, AcceptsOnlyAWholeBoundedBodyWithStatus200) {
   const DownloadCase& c = GetParam();
   const std::string manifest = lbtest::RandomBytes(c.body_size, 7);
-  server_.PutFile("updates/manifest.json", manifest);
+  lbtest::PublishManifest(server_, manifest);
   server_.SetRule(kManifestPath, c.rule);
 
   std::string body;
@@ -96,11 +95,11 @@ INSTANTIATE_TEST_SUITE_P(
 INSTANTIATE_TEST_SUITE_P(
     SizeLimit, ManifestDownload,
     ::testing::Values(
-        DownloadCase{"ExactlyTheLimit", kLimit, {}, ""},
-        DownloadCase{"OneByteOverTheLimit", kLimit + 1, {},
+        DownloadCase{"ExactlyTheLimit", MaxManifestBytes, {}, ""},
+        DownloadCase{"OneByteOverTheLimit", MaxManifestBytes + 1, {},
                      "Manifesto maior que o limite de seguranca."},
-        DownloadCase{"ExactlyTheLimitChunked", kLimit, {.chunked = true, .chunk_size = 10000}, ""},
-        DownloadCase{"OneByteOverTheLimitChunked", kLimit + 1,
+        DownloadCase{"ExactlyTheLimitChunked", MaxManifestBytes, {.chunked = true, .chunk_size = 10000}, ""},
+        DownloadCase{"OneByteOverTheLimitChunked", MaxManifestBytes + 1,
                      {.chunked = true, .chunk_size = 10000},
                      "Manifesto maior que o limite de seguranca."},
         DownloadCase{"EndlessBodyStopsAtTheLimit", 0,
@@ -121,7 +120,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(ManifestBody, ByteOrderMarkIsReturnedUnchanged) {
   FaultServer server({.port = lbtest::UpdateOriginPort()});
   const std::string manifest = "\xEF\xBB\xBF{\"version\": \"1.0\"}";
-  server.PutFile("updates/manifest.json", manifest);
+  lbtest::PublishManifest(server, manifest);
   WinHttpHandle session = lbtest::OpenRunSession();
 
   EXPECT_EQ(DownloadManifest(session.get()), manifest);

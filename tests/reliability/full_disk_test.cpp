@@ -115,8 +115,7 @@ TEST_P(FullDiskTest, FailsWithItsMessageAndResumesOnceThereIsRoom) {
   std::uint64_t partial = 0;
   std::wstring part_path;
   if (!c.resumed.empty()) {
-    part_path = app_dir + L"\\.install-staging\\" + lbtest::Widen(c.resumed) + L".part";
-    for (wchar_t& ch : part_path) ch = (ch == L'/') ? L'\\' : ch;
+    part_path = StagedPart(app_dir, c.resumed);
     partial = lbtest::FileSize(part_path);
     EXPECT_GT(partial, 0u) << "the disk-full run kept nothing of " << c.resumed;
     EXPECT_EQ(lbtest::ReadFileBytes(part_path), next.Find(c.resumed)->bytes.substr(0, partial))

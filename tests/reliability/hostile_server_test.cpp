@@ -112,7 +112,7 @@ struct Scene {
   std::uint64_t partial = 0;  // size of the victim's partial file before the faulty run
 
   const ReleaseFile& Victim() const { return *release.Find(kVictim); }
-  std::wstring PartPath() const { return app_dir + L"\\.install-staging\\data\\a.bin.part"; }
+  std::wstring PartPath() const { return StagedPart(app_dir, "data/a.bin"); }
 };
 
 struct ServerCase {
@@ -524,8 +524,7 @@ TEST_F(DroppedConnectionTest, EveryFileCutOnceAtARandomOffset) {
     lost_at_cut = audit.data_lost;
     if (i < cuts.size()) {
       const Cut& cut = cuts[i];
-      std::wstring part = app_dir + L"\\.install-staging\\" + lbtest::Widen(cut.file->path) + L".part";
-      for (wchar_t& c : part) c = (c == L'/') ? L'\\' : c;
+      std::wstring part = StagedPart(app_dir, cut.file->path);
       EXPECT_EQ(outcome.Text(), kInterrupted)
           << cut.file->path << (cut.reset ? " reset" : " closed") << " after " << cut.offset;
       EXPECT_EQ(lbtest::FileSize(part), cut.offset) << cut.file->path << ": every byte that arrived is kept";

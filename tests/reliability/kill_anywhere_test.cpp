@@ -67,7 +67,7 @@ Releases MakeReleases() {
       r.old_release.files.push_back(old_file);
     }
     if (item.new_size) {
-      ReleaseFile new_file = item.unchanged ? WithBytes(old_file, old_file.bytes, "/files/2.0.0/")
+      ReleaseFile new_file = item.unchanged ? FileWithBytes(item.path, old_file.bytes, "/files/2.0.0/")
                                             : MakeFile(item.path, item.new_size, ++seed, "/files/2.0.0/");
       if (!item.unchanged) r.needed += new_file.bytes.size();
       r.next.files.push_back(new_file);
@@ -111,8 +111,7 @@ struct RunRecord {
 std::map<std::string, std::uint64_t> PartialFiles(const std::wstring& app_dir, const Release& release) {
   std::map<std::string, std::uint64_t> parts;
   auto look = [&](const ReleaseFile& file) {
-    std::wstring path = app_dir + L"\\.install-staging\\" + lbtest::Widen(file.path) + L".part";
-    for (wchar_t& c : path) c = (c == L'/') ? L'\\' : c;
+    const std::wstring path = StagedPart(app_dir, file.path);
     if (lbtest::PathExists(path)) parts[file.path] = lbtest::FileSize(path);
   };
   for (const ReleaseFile& file : release.files) look(file);

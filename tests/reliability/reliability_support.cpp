@@ -12,6 +12,7 @@
 
 #include "app/globals.h"
 #include "install/installation_worker.h"
+#include "transfer/manifest_path.h"
 #include "tests/support/test_support.h"
 
 namespace lbrel {
@@ -23,7 +24,6 @@ using lbtest::Widen;
 namespace {
 
 constexpr UINT kCompletionMessage = WM_APP + 2;
-constexpr char kStaging[] = ".install-staging/";
 constexpr char kUpdaterCopy[] = "LanternbrookUpdater-v2.exe";
 
 std::string Clean(std::string text) {
@@ -38,14 +38,6 @@ bool IsPrefixOf(const std::string& part, const std::string& whole) {
   return part.size() <= whole.size() && whole.compare(0, part.size(), part) == 0;
 }
 
-std::wstring Under(const std::wstring& dir, const std::string& relative) {
-  std::wstring path = dir;
-  for (wchar_t c : L"\\" + Widen(relative)) {
-    if (c != L'\0') path += (c == L'/') ? L'\\' : c;
-  }
-  return path;
-}
-
 bool ReadIfPresent(const std::wstring& path, std::string& bytes) {
   std::ifstream in(fs::path(path), std::ios::binary);
   if (!in) return false;
@@ -53,13 +45,6 @@ bool ReadIfPresent(const std::wstring& path, std::string& bytes) {
   out << in.rdbuf();
   bytes = out.str();
   return true;
-}
-
-std::string Entry(const ReleaseFile& file) {
-  const std::string path = file.path_json.empty() ? JsonString(file.path) : file.path_json;
-  const std::string url = file.url_json.empty() ? JsonString(file.url) : file.url_json;
-  return "{\"path\": " + path + ", \"hash\": " + JsonString(file.hash) + ", \"url\": " + url +
-         ", \"size\": " + std::to_string(file.bytes.size()) + "}";
 }
 
 }  // namespace
@@ -122,79 +107,15 @@ int FailedParts() {
 
 // --- releases -----------------------------------------------------------------
 
-std::uint64_t Release::Size() const {
-  std::uint64_t size = updater.bytes.size();
-  for (const ReleaseFile& file : files) size += file.bytes.size();
-  return size;
-}
-
-std::string Release::ManifestJson() const {
-  std::uint64_t total = 0;
-  for (const ReleaseFile& file : files) total += file.bytes.size();
-  std::string text = "{\n  \"version\": " + JsonString(version) +
-                     ",\n  \"build\": " + std::to_string(build) +
-                     ",\n  \"total_size\": " + std::to_string(total) + ",\n  \"files\": [";
-  for (std::size_t i = 0; i < files.size(); ++i) {
-    text += (i ? ",\n    " : "\n    ") + Entry(files[i]);
-  }
-  return text + "\n  ],\n  \"bootstrap_updater\": " + Entry(updater) + "\n}\n";
-}
-
-std::string Release::MetadataJson() const {
-  return "{\n  \"version\": " + JsonString(version) + ",\n  \"build\": " + std::to_string(build) +
-         "\n}\n";
-}
-
-const ReleaseFile* Release::Find(const std::string& path) const {
-  if (!updater.path.empty() && path == updater.path) return &updater;
-  for (const ReleaseFile& file : files) {
-    if (file.path == path) return &file;
-  }
-  return nullptr;
-}
-
-ReleaseFile MakeFile(const std::string& path, std::size_t size, std::uint32_t seed,
-                     const std::string& url_prefix) {
-  // The same bytes come back in many cases: their digest is taken once.
-  static std::map<std::pair<std::size_t, std::uint32_t>, std::pair<std::string, std::string>> made;
-  auto it = made.find({size, seed});
-  if (it == made.end()) {
-    std::string bytes = lbtest::RandomBytes(size, seed);
-    std::string hash = lbtest::ReferenceSha256(bytes);
-    EXPECT_EQ(hash.size(), 64u) << "no reference digest for " << path;
-    it = made.emplace(std::make_pair(size, seed), std::make_pair(std::move(bytes), std::move(hash))).first;
-  }
-  ReleaseFile file{path, it->second.first, it->second.second, url_prefix + path, {}, {}};
-  return file;
-}
-
-ReleaseFile WithBytes(const ReleaseFile& file, std::string bytes, const std::string& url_prefix) {
-  ReleaseFile changed = file;
-  changed.bytes = std::move(bytes);
-  changed.hash = lbtest::ReferenceSha256(changed.bytes);
-  changed.url = url_prefix + file.path;
-  return changed;
-}
-
-void PublishManifest(const lbtest::TestServer& server, const std::string& manifest) {
-  server.PutFile(std::string(kManifestPath).substr(1), manifest);
-}
-
-void Publish(const lbtest::TestServer& server, const Release& release) {
-  auto put = [&](const ReleaseFile& file) {
-    if (file.url.empty() || file.url[0] != '/') return;
-    server.PutFile(file.url.substr(1, file.url.find('?') - 1), file.bytes);
-  };
-  for (const ReleaseFile& file : release.files) put(file);
-  put(release.updater);
-  PublishManifest(server, release.ManifestJson());
+std::wstring StagedPart(const std::wstring& app_dir, const std::string& path) {
+  return lbtest::InFolder(app_dir + L"\\" + StagingFolderName, path + ".part");
 }
 
 void InstallDirectly(const std::wstring& app_dir, const Release& release) {
-  for (const ReleaseFile& file : release.files) lbtest::WriteFileBytes(Under(app_dir, file.path), file.bytes);
-  lbtest::WriteFileBytes(Under(app_dir, release.updater.path), release.updater.bytes);
-  lbtest::WriteFileBytes(Under(app_dir, kUpdaterCopy), release.updater.bytes);
-  lbtest::WriteFileBytes(Under(app_dir, "version.json"), release.MetadataJson());
+  lbtest::WriteRelease(app_dir, release.files);
+  lbtest::WriteRelease(app_dir, {release.updater});
+  lbtest::WriteFileBytes(lbtest::InFolder(app_dir, kUpdaterCopy), release.updater.bytes);
+  lbtest::WriteFileBytes(lbtest::InFolder(app_dir, "version.json"), release.MetadataJson());
 }
 
 // --- runs of the installer ------------------------------------------------------
@@ -319,16 +240,16 @@ Audit AuditFolder(const std::wstring& app_dir, const Release& next, const Releas
   auto all_new = [&] {
     std::string bytes;
     for (const ReleaseFile& file : next.files) {
-      if (!ReadIfPresent(Under(app_dir, file.path), bytes) || bytes != file.bytes) return false;
+      if (!ReadIfPresent(lbtest::InFolder(app_dir, file.path), bytes) || bytes != file.bytes) return false;
     }
-    return ReadIfPresent(Under(app_dir, next.updater.path), bytes) && bytes == next.updater.bytes;
+    return ReadIfPresent(lbtest::InFolder(app_dir, next.updater.path), bytes) && bytes == next.updater.bytes;
   };
 
   const std::vector<std::string> files = ListFiles(app_dir);
   const std::set<std::string> present(files.begin(), files.end());
   for (const std::string& relative : files) {
     std::string bytes;
-    if (!ReadIfPresent(Under(app_dir, relative), bytes)) {
+    if (!ReadIfPresent(lbtest::InFolder(app_dir, relative), bytes)) {
       problem(relative + ": cannot be read", false);
       continue;
     }
@@ -345,8 +266,8 @@ Audit AuditFolder(const std::wstring& app_dir, const Release& next, const Releas
       if (bytes != it->second) problem(relative + ": a file of the user was changed", true);
       continue;
     }
-    if (relative.rfind(kStaging, 0) == 0) {
-      const std::string inside = relative.substr(sizeof kStaging - 1);
+    if (const std::string staging = Narrow(StagingFolderName) + "/"; relative.rfind(staging, 0) == 0) {
+      const std::string inside = relative.substr(staging.size());
       const ReleaseFile* part = nullptr;
       if (inside.size() > 5 && inside.compare(inside.size() - 5, 5, ".part") == 0) {
         part = next.Find(inside.substr(0, inside.size() - 5));
@@ -421,11 +342,11 @@ Audit VerifyInstalled(const std::wstring& app_dir, const Release& next) {
       audit.problems.push_back(file->path + ": sha256sum " + it->second + " but the manifest says " + file->hash);
   }
   std::string bytes;
-  if (!ReadIfPresent(Under(app_dir, kUpdaterCopy), bytes) || bytes != next.updater.bytes)
+  if (!ReadIfPresent(lbtest::InFolder(app_dir, kUpdaterCopy), bytes) || bytes != next.updater.bytes)
     audit.problems.push_back(std::string(kUpdaterCopy) + ": not the release's updater");
-  if (!ReadIfPresent(Under(app_dir, "version.json"), bytes) || bytes != next.MetadataJson())
+  if (!ReadIfPresent(lbtest::InFolder(app_dir, "version.json"), bytes) || bytes != next.MetadataJson())
     audit.problems.push_back("version.json: not the release's document");
-  if (lbtest::PathExists(app_dir + L"\\.install-staging"))
+  if (lbtest::PathExists(app_dir + L"\\" + StagingFolderName))
     audit.problems.push_back(".install-staging: still there");
   return audit;
 }

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "tests/support/installer_run.h"
+#include "tests/support/test_release.h"
 #include "tests/support/test_servers.h"
 #include "tests/support/test_support.h"
 
@@ -42,43 +43,21 @@ int FailedParts();
 
 // --- releases -----------------------------------------------------------------
 
-struct ReleaseFile {
-  std::string path;   // manifest path, '/' separated (UTF-8)
-  std::string bytes;  // content
-  std::string hash;   // SHA-256 hex of `bytes`, from the host's sha256sum
-  std::string url;    // manifest url ("/files/..." or "https://...")
-  std::string path_json;  // when set: the raw JSON text of "path" (escapes kept)
-  std::string url_json;   // when set: the raw JSON text of "url"
-};
-
-struct Release {
-  std::string version;
-  std::uint64_t build = 0;
-  std::vector<ReleaseFile> files;
-  ReleaseFile updater;  // path "LanternbrookUpdater.exe"
-
-  std::uint64_t Size() const;         // files + updater
-  std::string ManifestJson() const;   // the manifest document
-  std::string MetadataJson() const;   // the version.json the installer writes for it
-  const ReleaseFile* Find(const std::string& path) const;  // files and updater
-};
-
-// A file of `size` pseudo-random bytes from `seed`, served at url_prefix + path.
-ReleaseFile MakeFile(const std::string& path, std::size_t size, std::uint32_t seed,
-                     const std::string& url_prefix);
-// The same file with other bytes (an older or a changed version).
-ReleaseFile WithBytes(const ReleaseFile& file, std::string bytes, const std::string& url_prefix);
-
-// Puts the manifest at /updates/manifest.json and every file at its url path
-// (urls starting with '/' only).
-void Publish(const lbtest::TestServer& server, const Release& release);
-void PublishManifest(const lbtest::TestServer& server, const std::string& manifest);
+using lbtest::FileWithBytes;
+using lbtest::JsonString;
+using lbtest::kManifestPath;
+using lbtest::MakeFile;
+using lbtest::Publish;
+using lbtest::PublishManifest;
+using lbtest::Release;
+using lbtest::ReleaseFile;
 
 // Writes `release` into `app_dir` as a finished earlier installation would
 // have left it: every file, the updater's copy and version.json.
 void InstallDirectly(const std::wstring& app_dir, const Release& release);
 
-using lbtest::JsonString;  // a JSON string literal for arbitrary bytes
+// app_dir\.install-staging\<path>.part: where a run keeps a file it downloads.
+std::wstring StagedPart(const std::wstring& app_dir, const std::string& path);
 
 // --- runs of the installer ------------------------------------------------------
 
@@ -170,7 +149,5 @@ class TmpfsMount {
 
 // The start of a "Range: bytes=N-" header; 0 when there is none.
 std::uint64_t RangeStart(const std::string& range);
-
-inline constexpr char kManifestPath[] = "/updates/manifest.json";
 
 }  // namespace lbrel

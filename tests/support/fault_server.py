@@ -354,18 +354,9 @@ def bind(port, wait):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--port", type=int, default=0)
-    parser.add_argument("--port-file")
-    parser.add_argument("--bind-wait", type=float, default=0,
-                        help="seconds to keep trying while the port is taken")
-    parser.add_argument("--cert", required=True)
-    parser.add_argument("--key", required=True)
-    parser.add_argument("--root", required=True)
+    server_lifetime.add_common_arguments(parser)
     parser.add_argument("--rules", required=True)
     parser.add_argument("--log", required=True)
-    parser.add_argument("--lifetime", type=float, default=600)
-    parser.add_argument("--heartbeat", help="file the test process keeps rewriting")
-    parser.add_argument("--heartbeat-timeout", type=float, default=15)
     args = parser.parse_args()
 
     threading.Thread(target=watch_and_exit, args=(args.heartbeat, args.heartbeat_timeout, args.lifetime), daemon=True).start()
@@ -380,10 +371,7 @@ def main():
     server.log = Log(args.log)
 
     if args.port_file:
-        temporary = args.port_file + ".tmp"
-        with open(temporary, "w") as f:
-            f.write("%d\n" % server.server_address[1])
-        os.replace(temporary, args.port_file)
+        server_lifetime.write_port_file(args.port_file, server.server_address[1])
     server.serve_forever()
 
 

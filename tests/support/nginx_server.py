@@ -3,7 +3,9 @@
 in the foreground, writes the port to --port-file once it accepts
 connections, and stops nginx on SIGTERM, after --lifetime seconds, or once
 the file --heartbeat has not changed for --heartbeat-timeout seconds.
-The access log is --prefix/access.log (JSON lines)."""
+The access log is --prefix/access.log (JSON lines). With --config-only it
+only writes --prefix/nginx.conf (scripts/update-server starts nginx itself);
+scripts/bench calls write_config()."""
 import argparse
 import os
 import signal
@@ -42,20 +44,41 @@ def accepts(port):
         return False
 
 
+def write_config(prefix, root, cert, key, port, log_format="json", rate="0", listen_v6=False,
+                 manifest_fallback=""):
+    """Renders nginx.conf.in into prefix/nginx.conf and returns that path."""
+    os.makedirs(prefix, exist_ok=True)
+    with open(os.path.join(HERE, "nginx.conf.in")) as f:
+        config = f.read()
+    listen = "listen [::1]:%d ssl;" % port if listen_v6 else ""
+    for name, value in (("PREFIX", prefix), ("ROOT", root), ("CERT", cert), ("KEY", key),
+                        ("PORT", str(port)), ("LOG_FORMAT", log_format), ("RATE", rate),
+                        ("LISTEN_V6", listen), ("MANIFEST_FALLBACK", manifest_fallback)):
+        config = config.replace("@%s@" % name, value)
+    conf = os.path.join(prefix, "nginx.conf")
+    with open(conf, "w") as f:
+        f.write(config)
+    return conf
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--nginx", default="/usr/sbin/nginx")
     parser.add_argument("--prefix", required=True)
-    parser.add_argument("--root", required=True)
-    parser.add_argument("--cert", required=True)
-    parser.add_argument("--key", required=True)
-    parser.add_argument("--port", type=int, default=0)
-    parser.add_argument("--port-file", required=True)
-    parser.add_argument("--bind-wait", type=float, default=0)
-    parser.add_argument("--lifetime", type=float, default=600)
-    parser.add_argument("--heartbeat", help="file the test process keeps rewriting")
-    parser.add_argument("--heartbeat-timeout", type=float, default=15)
+    server_lifetime.add_common_arguments(parser)
+    parser.add_argument("--config-only", action="store_true", help="write the configuration and end")
+    parser.add_argument("--log-format", choices=("json", "text"), default="json")
+    parser.add_argument("--rate", default="0", help="bytes per second per download, nginx syntax")
+    parser.add_argument("--listen-v6", action="store_true", help="also listen on [::1]")
+    parser.add_argument("--manifest-fallback", default="",
+                        help="served for /updates/manifest.json when that file is missing")
     args = parser.parse_args()
+    if args.config_only:
+        write_config(args.prefix, args.root, args.cert, args.key, args.port, args.log_format,
+                     args.rate, args.listen_v6, args.manifest_fallback)
+        return 0
+    if not args.port_file:
+        parser.error("--port-file is required")
 
     stopping = []
     signal.signal(signal.SIGTERM, lambda *_: stopping.append(True))
@@ -66,17 +89,8 @@ def main():
         time.sleep(0.2)
     port = args.port or free_port()
 
-    os.makedirs(args.prefix, exist_ok=True)
-    with open(os.path.join(HERE, "nginx.conf.in")) as f:
-        config = f.read()
-    for name, value in (("PREFIX", args.prefix), ("ROOT", args.root), ("CERT", args.cert),
-                        ("KEY", args.key), ("PORT", str(port))):
-        config = config.replace("@%s@" % name, value)
-    conf = os.path.join(args.prefix, "nginx.conf")
-    with open(conf, "w") as f:
-        f.write(config)
-
-    nginx = subprocess.Popen([args.nginx, "-p", args.prefix, "-c", conf,
+    conf = write_config(args.prefix, args.root, args.cert, args.key, port)
+    nginx = subprocess.Popen([args.nginx, "-p", args.prefix, "-c", conf, "-g", "daemon off;",
                               "-e", os.path.join(args.prefix, "error.log")],
                              stdin=subprocess.DEVNULL)
     started = time.monotonic()
@@ -87,10 +101,7 @@ def main():
             break
         time.sleep(0.05)
     if ready:
-        temporary = args.port_file + ".tmp"
-        with open(temporary, "w") as f:
-            f.write("%d\n" % port)
-        os.replace(temporary, args.port_file)
+        server_lifetime.write_port_file(args.port_file, port)
 
     watcher = threading.Thread(target=server_lifetime.watch, args=(args.heartbeat, args.heartbeat_timeout,
                                                    args.lifetime), daemon=True)

@@ -1,5 +1,6 @@
 #include "tests/support/test_support.h"
 
+#include "app/messages.h"
 #include "tests/support/installer_run.h"
 
 #include <atomic>
@@ -11,9 +12,6 @@
 
 namespace lbtest {
 namespace {
-
-constexpr UINT kProgressMessage = WM_APP + 1;
-constexpr UINT kCompletionMessage = WM_APP + 2;
 
 std::wstring EnvPath(const char* name) {
   const char* value = std::getenv(name);
@@ -102,23 +100,6 @@ std::string RandomBytes(std::size_t size, std::uint32_t seed) {
   std::string bytes(size, '\0');
   for (char& c : bytes) c = static_cast<char>(generator() & 0xFF);
   return bytes;
-}
-
-std::string JsonString(const std::string& text) {
-  std::string out = "\"";
-  for (unsigned char c : text) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += static_cast<char>(c);
-    } else if (c < 0x20) {
-      char escape[8];
-      std::snprintf(escape, sizeof escape, "\\u%04x", c);
-      out += escape;
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out + "\"";
 }
 
 std::string ShellQuote(const std::string& text) {
@@ -225,7 +206,7 @@ std::vector<PostedMessage> MessageSink::Drain() {
   std::vector<PostedMessage> received;
   MSG msg;
   while (PeekMessageW(&msg, window_, 0, 0, PM_REMOVE)) {
-    if (msg.message == kProgressMessage || msg.message == kCompletionMessage) {
+    if (msg.message == ProgressMessage || msg.message == CompletionMessage) {
       std::unique_ptr<std::wstring> text(reinterpret_cast<std::wstring*>(msg.lParam));
       received.push_back({msg.message, msg.wParam, text ? *text : std::wstring()});
     }
@@ -238,7 +219,7 @@ std::vector<PostedMessage> MessageSink::WaitForCompletion(DWORD timeout_ms) {
   DWORD start = GetTickCount();
   for (;;) {
     for (auto& m : Drain()) received.push_back(std::move(m));
-    if (!received.empty() && received.back().message == kCompletionMessage) return received;
+    if (!received.empty() && received.back().message == CompletionMessage) return received;
     DWORD elapsed = GetTickCount() - start;
     if (elapsed >= timeout_ms) return received;
     MsgWaitForMultipleObjects(0, nullptr, FALSE, timeout_ms - elapsed, QS_POSTMESSAGE);

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/test_release.h"  // JsonString
+
 namespace lbtest {
 
 // Environment of the test run (set by tests/support/wine-env), as Windows paths.
@@ -41,9 +43,6 @@ std::string ReferenceSha256(const std::string& bytes);
 int RunUnix(const std::string& command);
 // Same, returning what it printed on standard output.
 std::string RunUnixOutput(const std::string& command);
-
-// A JSON string literal for arbitrary bytes (bytes >= 0x80 are kept raw).
-std::string JsonString(const std::string& text);
 
 // Shell-quotes one argument for /bin/sh.
 std::string ShellQuote(const std::string& text);

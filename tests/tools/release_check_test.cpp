@@ -16,12 +16,12 @@
 
 namespace {
 
-using lbtest::ReleaseFileSpec;
+using lbtest::ReleaseFile;
 using lbtest::ToolResult;
 
 const char kChanged[] = "data/\xC3\xA1rea/mapa 1.bin";  // data/área/mapa 1.bin
 
-std::vector<ReleaseFileSpec> CheckedRelease() {
+std::vector<ReleaseFile> CheckedRelease() {
   return {
       {"LanternbrookUpdater.exe", lbtest::RandomBytes(4000, 21)},
       {"LanternbrookEmulator.exe", lbtest::RandomBytes(9000, 22)},
@@ -67,7 +67,7 @@ class CheckAfterChange : public lbtest::ReleaseToolTest,
   }
 
   std::wstring release_;
-  std::vector<ReleaseFileSpec> files_;
+  std::vector<ReleaseFile> files_;
   std::unique_ptr<lbtest::NginxServer> server_;
 };
 
@@ -77,7 +77,7 @@ TEST_P(CheckAfterChange, NamesTheFileWithExpectedAndActual) {
   ASSERT_EQ(before.exit_code, 0u) << "fresh release: " << before.out << before.err;
 
   std::string original;
-  for (const ReleaseFileSpec& file : files_) {
+  for (const ReleaseFile& file : files_) {
     if (file.path == c.path) original = file.bytes;
   }
   ASSERT_FALSE(original.empty());
@@ -237,7 +237,7 @@ TEST_P(CheckFinding, NamesWhatWouldBreakTheDownload) {
   options.certificate = c.certificate;
   lbtest::FaultServer server(options);
   std::wstring release = server.Root() + L"\\releases\\1.4.2";
-  std::vector<ReleaseFileSpec> files = lbtest::SmallRelease();
+  std::vector<ReleaseFile> files = lbtest::SmallRelease();
   if (!c.extra_path.empty()) files.push_back({c.extra_path, "extra\r\n"});
   lbtest::WriteRelease(release, files);
   ToolResult make = lbtest::RunReleaseTool({L"make", release, L"--version", L"1.4.2", L"--build",
@@ -312,32 +312,19 @@ INSTANTIATE_TEST_SUITE_P(
 class SameFileRule : public lbtest::ReleaseToolTest,
                      public ::testing::WithParamInterface<lbtest::SameFilePair> {};
 
-std::string EntryJson(const std::string& path, const std::string& bytes) {
-  return "{\"path\": " + lbtest::JsonString(path) + ", \"url\": \"/r/x\", \"hash\": \"" +
-         lbtest::ReferenceSha256(bytes) + "\", \"size\": " + std::to_string(bytes.size()) + "}";
-}
-
 TEST_P(SameFileRule, CheckAndDiffAnswerAsTheInstaller) {
   const lbtest::SameFilePair& c = GetParam();
   const std::string content = "12345", updater = lbtest::RandomBytes(3000, 41);
   const bool second_is_updater = c.second == "LanternbrookUpdater.exe";
-  std::string files = EntryJson(c.first, second_is_updater ? updater : content);
-  if (!second_is_updater) files += ", " + EntryJson(c.second, content);
-  const std::size_t total = second_is_updater ? updater.size() : 2 * content.size();
-  lbtest::WriteFileBytes(ManifestPath(),
-                         "{\"version\": \"1\", \"build\": 1, \"total_size\": " +
-                             std::to_string(total) + ", \"files\": [" + files +
-                             "], \"bootstrap_updater\": " +
-                             EntryJson("LanternbrookUpdater.exe", updater) + "}");
-  lbtest::WriteRelease(Release(), {{"LanternbrookUpdater.exe", updater}});
-  if (!second_is_updater) {
-    lbtest::WriteRelease(Release(), {{c.first, content}, {c.second, content}});
-  }
+  lbtest::Release release{"1", 1, {lbtest::FileWithBytes(c.first, second_is_updater ? updater : content, "/r/")},
+                          lbtest::FileWithBytes("LanternbrookUpdater.exe", updater, "/r/")};
+  if (!second_is_updater) release.files.push_back(lbtest::FileWithBytes(c.second, content, "/r/"));
+  lbtest::WriteFileBytes(ManifestPath(), release.ManifestJson());
+  lbtest::WriteRelease(Release(), {release.updater});
+  if (!second_is_updater) lbtest::WriteRelease(Release(), release.files);
   std::wstring old_manifest = Path(L"old.json");
-  lbtest::WriteFileBytes(old_manifest,
-                         "{\"version\": \"0\", \"build\": 1, \"total_size\": 5, \"files\": [" +
-                             EntryJson("other.bin", content) + "], \"bootstrap_updater\": " +
-                             EntryJson("LanternbrookUpdater.exe", updater) + "}");
+  lbtest::WriteFileBytes(old_manifest, lbtest::Release{"0", 1, {lbtest::FileWithBytes("other.bin", content, "/r/")},
+                                                       release.updater}.ManifestJson());
 
   ToolResult check = CheckFolder();
   ToolResult diff = lbtest::RunReleaseTool({L"diff", old_manifest, ManifestPath()});

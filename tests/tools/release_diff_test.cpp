@@ -22,21 +22,14 @@ struct Entry {
 };
 
 std::string ManifestJson(const std::vector<Entry>& entries) {
-  std::string files, updater;
-  std::uint64_t total = 0;
+  lbtest::Release release{"1", 1};
   for (const Entry& e : entries) {
-    std::string json = "{\"path\": " + lbtest::JsonString(e.path) + ", \"url\": \"/r/" +
-                       std::to_string(e.size) + "\", \"hash\": \"" + std::string(64, e.digit) +
-                       "\", \"size\": " + std::to_string(e.size) + "}";
-    if (e.path == "LanternbrookUpdater.exe") {
-      updater = json;
-    } else {
-      files += (files.empty() ? "" : ", ") + json;
-      total += e.size;
-    }
+    const lbtest::ReleaseFile file{.path = e.path, .hash = std::string(64, e.digit),
+                                   .url = "/r/" + std::to_string(e.size), .size = e.size};
+    if (e.path == "LanternbrookUpdater.exe") release.updater = file;
+    else release.files.push_back(file);
   }
-  return "{\"version\": \"1\", \"build\": 1, \"total_size\": " + std::to_string(total) +
-         ", \"files\": [" + files + "], \"bootstrap_updater\": " + updater + "}";
+  return release.ManifestJson();
 }
 
 const Entry kUpdater{"LanternbrookUpdater.exe", 100, 'a'};
@@ -59,8 +52,8 @@ TEST_P(ReleaseDiff, ListsWhatUsersFetch) {
   std::unique_ptr<lbtest::NginxServer> server;
   if (c.old_served) {
     server = std::make_unique<lbtest::NginxServer>();
-    server->PutFile("updates/manifest.json", ManifestJson(c.old_entries));
-    old_manifest = server->Url("/updates/manifest.json");
+    lbtest::PublishManifest(*server, ManifestJson(c.old_entries));
+    old_manifest = server->Url(lbtest::kManifestPath);
   } else {
     lbtest::WriteFileBytes(old_manifest, ManifestJson(c.old_entries));
   }

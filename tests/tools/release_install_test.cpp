@@ -17,7 +17,7 @@
 
 namespace {
 
-using lbtest::ReleaseFileSpec;
+using lbtest::ReleaseFile;
 using lbtest::ToolResult;
 
 class MadeReleaseInstalls : public lbtest::ReleaseToolTest {};
@@ -27,9 +27,9 @@ TEST_F(MadeReleaseInstalls, InstallerInstallsWhatMakeWrote) {
   options.port = lbtest::UpdateOriginPort();
   lbtest::NginxServer server(options);
   std::wstring release = server.Root() + L"\\releases\\3.0.0";
-  std::vector<ReleaseFileSpec> files = {
-      {"LanternbrookEmulator.exe", lbtest::StandInEmulator()},
-      {"LanternbrookUpdater.exe", lbtest::StandInUpdater()},
+  std::vector<ReleaseFile> files = {
+      {"LanternbrookEmulator.exe", lbtest::StandIn("LanternbrookEmulator.exe")},
+      {"LanternbrookUpdater.exe", lbtest::StandIn("LanternbrookUpdater.exe")},
       {"data/mapas/regi\xC3\xA3o norte/\xC3\xA1rea 1.bin", lbtest::RandomBytes(1 << 20, 31)},
       {"data/\xE6\x97\xA5\xE6\x9C\xAC/x+y (2).bin", lbtest::RandomBytes(70000, 32)},
       {"leia-me.txt", "Lanternbrook\r\n"},
@@ -50,7 +50,7 @@ TEST_F(MadeReleaseInstalls, InstallerInstallsWhatMakeWrote) {
                            {L"--app-dir", app, L"--quiet", L"--no-shortcut", L"--no-launch"});
   ASSERT_TRUE(run.Wait(180000)) << "the installer did not end";
 
-  for (const ReleaseFileSpec& file : files) {
+  for (const ReleaseFile& file : files) {
     std::wstring installed = lbtest::InFolder(app, file.path);
     ASSERT_TRUE(lbtest::PathExists(installed)) << file.path;
     EXPECT_TRUE(lbtest::ReadFileBytes(installed) == file.bytes) << file.path << " differs";
@@ -118,8 +118,8 @@ TEST_P(PlantedDlls, LoadOnlyIntoAProgramThatImportsThemAtStart) {
   lbtest::NginxServer server(options);
   const std::wstring release = server.Root() + L"\\releases\\1.0.0";
   const std::wstring manifest = server.Root() + L"\\updates\\manifest.json";
-  lbtest::WriteRelease(release, {{"LanternbrookEmulator.exe", lbtest::StandInEmulator()},
-                                 {"LanternbrookUpdater.exe", lbtest::StandInUpdater()},
+  lbtest::WriteRelease(release, {{"LanternbrookEmulator.exe", lbtest::StandIn("LanternbrookEmulator.exe")},
+                                 {"LanternbrookUpdater.exe", lbtest::StandIn("LanternbrookUpdater.exe")},
                                  {"data/a.txt", "Lanternbrook\r\n"}});
   CreateDirectoryW((server.Root() + L"\\updates").c_str(), nullptr);
   const std::vector<std::wstring> make{L"make",       release,           L"--version",

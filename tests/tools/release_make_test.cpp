@@ -10,7 +10,7 @@
 
 namespace {
 
-using lbtest::ReleaseFileSpec;
+using lbtest::ReleaseFile;
 using lbtest::ToolResult;
 using lbtest::Widen;
 
@@ -43,8 +43,8 @@ const ExpectedEntry kNestedRelease[] = {
 class MakeTest : public lbtest::ReleaseToolTest {
  protected:
   // Writes kNestedRelease plus the updater; returns every file written.
-  std::vector<ReleaseFileSpec> WriteNestedRelease() {
-    std::vector<ReleaseFileSpec> files;
+  std::vector<ReleaseFile> WriteNestedRelease() {
+    std::vector<ReleaseFile> files;
     std::uint32_t seed = 100;
     for (const ExpectedEntry& entry : kNestedRelease) {
       files.push_back({entry.path, lbtest::RandomBytes(entry.size, seed++)});
@@ -56,7 +56,7 @@ class MakeTest : public lbtest::ReleaseToolTest {
 };
 
 TEST_F(MakeTest, NestedNonAsciiReleaseRoundTripsThroughCheck) {
-  std::vector<ReleaseFileSpec> files = WriteNestedRelease();
+  std::vector<ReleaseFile> files = WriteNestedRelease();
   ToolResult make = Make(L"/releases/1.4.2/");
   ASSERT_EQ(make.exit_code, 0u) << make.err;
   EXPECT_EQ(make.err, "");
@@ -152,21 +152,21 @@ INSTANTIATE_TEST_SUITE_P(
 // Releases that are refused: exit 1, a message naming the file, nothing written.
 struct RefusalCase {
   const char* name;
-  std::vector<ReleaseFileSpec> files;           // written with Win32 calls
+  std::vector<ReleaseFile> files;               // written with Win32 calls
   std::string unix_setup;                       // shell commands run in the folder
   std::vector<std::string> messages;            // each must appear on standard error
 };
 
 std::ostream& operator<<(std::ostream& out, const RefusalCase& c) { return out << c.name; }
 
-std::vector<ReleaseFileSpec> With(std::vector<ReleaseFileSpec> extra) {
-  std::vector<ReleaseFileSpec> files = lbtest::SmallRelease();
+std::vector<ReleaseFile> With(std::vector<ReleaseFile> extra) {
+  std::vector<ReleaseFile> files = lbtest::SmallRelease();
   files.insert(files.end(), extra.begin(), extra.end());
   return files;
 }
 
-std::vector<ReleaseFileSpec> Without(const std::string& path) {
-  std::vector<ReleaseFileSpec> files;
+std::vector<ReleaseFile> Without(const std::string& path) {
+  std::vector<ReleaseFile> files;
   for (auto& file : lbtest::SmallRelease()) {
     if (file.path != path) files.push_back(file);
   }

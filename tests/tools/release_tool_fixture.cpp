@@ -59,18 +59,6 @@ ToolResult RunReleaseTool(const std::vector<std::wstring>& arguments, const std:
   return result;
 }
 
-std::wstring InFolder(const std::wstring& folder, const std::string& path) {
-  std::wstring result = folder + L"\\" + Widen(path);
-  for (wchar_t& c : result) {
-    if (c == L'/') c = L'\\';
-  }
-  return result;
-}
-
-void WriteRelease(const std::wstring& folder, const std::vector<ReleaseFileSpec>& files) {
-  for (const ReleaseFileSpec& file : files) WriteFileBytes(InFolder(folder, file.path), file.bytes);
-}
-
 UpdateManifest ReadManifest(const std::wstring& path) {
   std::string text = ReadFileBytes(path);
   JsonCursor cursor{text.data(), text.data() + text.size()};
@@ -80,16 +68,6 @@ UpdateManifest ReadManifest(const std::wstring& path) {
     ADD_FAILURE() << "the installer's parser refuses " << Narrow(path) << ": " << error.what();
     return {};
   }
-}
-
-std::string StandInEmulator() {
-  static const std::string bytes = ReadFileBytes(BuildDir() + L"\\stand-ins\\LanternbrookEmulator.exe");
-  return bytes;
-}
-
-std::string StandInUpdater() {
-  static const std::string bytes = ReadFileBytes(BuildDir() + L"\\stand-ins\\LanternbrookUpdater.exe");
-  return bytes;
 }
 
 void ReleaseToolTest::SetUp() {
@@ -113,7 +91,7 @@ ToolResult ReleaseToolTest::CheckFolder() {
   return RunReleaseTool({L"check", ManifestPath(), L"--folder", Release()});
 }
 
-std::vector<ReleaseFileSpec> SmallRelease() {
+std::vector<ReleaseFile> SmallRelease() {
   return {
       {"LanternbrookUpdater.exe", RandomBytes(3000, 1)},
       {"LanternbrookEmulator.exe", RandomBytes(5000, 2)},

@@ -1,8 +1,8 @@
 #pragma once
 // Shared fixture of the publisher-tool tests: a release folder written from a
-// table, lanternbrook-release run as a child process with its standard output
-// and error captured, and the written manifest read back with the installer's
-// own parser.
+// table (tests/support/test_release.h), lanternbrook-release run as a child
+// process with its standard output and error captured, and the written
+// manifest read back with the installer's own parser.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "manifest/update_manifest.h"
+#include "tests/support/test_release.h"
 #include "tests/support/test_support.h"
 
 namespace lbtest {
@@ -23,12 +24,6 @@ struct ToolResult {
   std::string err;  // standard error, UTF-8
 };
 
-// A file of a release: path with '/' between names (UTF-8) and content.
-struct ReleaseFileSpec {
-  std::string path;
-  std::string bytes;
-};
-
 // build\bin\lanternbrook-release.exe
 std::wstring ReleaseToolPath();
 
@@ -37,22 +32,12 @@ std::wstring ReleaseToolPath();
 ToolResult RunReleaseTool(const std::vector<std::wstring>& arguments,
                           const std::wstring& exe = ReleaseToolPath());
 
-// `folder` + "\" + `path` with '/' turned into '\'.
-std::wstring InFolder(const std::wstring& folder, const std::string& path);
-
-// Writes every file of `files` under `folder`.
-void WriteRelease(const std::wstring& folder, const std::vector<ReleaseFileSpec>& files);
-
 // Reads a manifest file with ParseManifest; fails the test when it is refused.
 UpdateManifest ReadManifest(const std::wstring& path);
 
-// The stand-ins of the build, the application and the updater.
-std::string StandInEmulator();
-std::string StandInUpdater();
-
 // A small release: the updater (3000 bytes), the application (5000) and two
 // data files, data/a.txt (14) and data/b/c.bin (70000).
-std::vector<ReleaseFileSpec> SmallRelease();
+std::vector<ReleaseFile> SmallRelease();
 
 class ReleaseToolTest : public TempDirTest {
  protected:

@@ -12,7 +12,9 @@
 #include <vector>
 
 #include "app/globals.h"
+#include "app/messages.h"
 #include "common/paths.h"
+#include "tests/support/test_release.h"
 #include "tests/transfer/transfer_fixture.h"
 #include "transfer/manifest_path.h"
 
@@ -66,13 +68,11 @@ class InstallFileTest : public lbtest::TempDirTest {
   // A manifest entry for `content` served at `server_path`.
   ManifestFile Entry(const std::string& path, const std::string& content,
                      const std::string& server_path = "/files/file.bin") {
-    server_.PutFile(server_path.substr(1), content);
-    ManifestFile file;
-    file.path = path;
-    file.hash = lbtest::ReferenceSha256(content);
+    lbtest::ReleaseFile file = lbtest::FileWithBytes(path, content, "");
+    file.url = server_path;
+    lbtest::PublishFile(server_, file);
     file.url = Narrow(server_.Url(server_path));
-    file.size = content.size();
-    return file;
+    return file.Record();
   }
 
   // One call as the run makes it, starting from kBefore; the failure text or "".
@@ -86,7 +86,7 @@ class InstallFileTest : public lbtest::TempDirTest {
   std::vector<Post> Posts() {
     std::vector<Post> posts;
     for (const lbtest::PostedMessage& message : sink_.Drain()) {
-      EXPECT_EQ(message.message, static_cast<UINT>(WM_APP + 1));
+      EXPECT_EQ(message.message, ProgressMessage);
       const std::size_t line = message.text.find(L'\n');
       posts.push_back({static_cast<unsigned>(message.wparam), message.text.substr(0, line),
                        line == std::wstring::npos ? L"" : message.text.substr(line + 1)});

@@ -19,7 +19,7 @@ inline constexpr char kRunUserAgent[] = "Lanternbrook-Instalador/1.0";
 
 // User agent, proxy mode and time-outs of the installation run.
 inline WinHttpHandle OpenRunSession() {
-  WinHttpHandle session(WinHttpOpen(L"Lanternbrook-Instalador/1.0",
+  WinHttpHandle session(WinHttpOpen(Widen(kRunUserAgent).c_str(),
                                     WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, WINHTTP_NO_PROXY_NAME,
                                     WINHTTP_NO_PROXY_BYPASS, 0));
   EXPECT_TRUE(session) << "WinHttpOpen failed: " << GetLastError();
