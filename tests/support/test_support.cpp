@@ -1,5 +1,6 @@
 #include "tests/support/test_support.h"
 
+#include "app/messages.h"
 #include "tests/support/installer_run.h"
 
 #include <atomic>
@@ -11,9 +12,6 @@
 
 namespace lbtest {
 namespace {
-
-constexpr UINT kProgressMessage = WM_APP + 1;
-constexpr UINT kCompletionMessage = WM_APP + 2;
 
 std::wstring EnvPath(const char* name) {
   const char* value = std::getenv(name);
@@ -145,17 +143,7 @@ int RunUnix(const std::string& command) {
   const std::string script = "{ " + command + "\n} ; echo $? > " + ShellQuote(unix_marker + ".tmp") +
                              " && mv " + ShellQuote(unix_marker + ".tmp") + " " +
                              ShellQuote(unix_marker);
-  std::wstring line = L"/bin/sh -c " + QuoteArgumentForTest(Widen(script));
-  STARTUPINFOW startup{};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION process{};
-  if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                      &process)) {
-    ADD_FAILURE() << "cannot start /bin/sh for: " << command;
-    return -1;
-  }
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
+  if (!StartProcess(L"/bin/sh", {L"-c", Widen(script)})) return -1;
   for (DWORD waited = 0; !PathExists(marker); waited += 5) {
     if (waited > 30 * 60 * 1000) {
       ADD_FAILURE() << "the command never ended: " << command;
@@ -225,7 +213,7 @@ std::vector<PostedMessage> MessageSink::Drain() {
   std::vector<PostedMessage> received;
   MSG msg;
   while (PeekMessageW(&msg, window_, 0, 0, PM_REMOVE)) {
-    if (msg.message == kProgressMessage || msg.message == kCompletionMessage) {
+    if (msg.message == ProgressMessage || msg.message == CompletionMessage) {
       std::unique_ptr<std::wstring> text(reinterpret_cast<std::wstring*>(msg.lParam));
       received.push_back({msg.message, msg.wParam, text ? *text : std::wstring()});
     }
@@ -238,7 +226,7 @@ std::vector<PostedMessage> MessageSink::WaitForCompletion(DWORD timeout_ms) {
   DWORD start = GetTickCount();
   for (;;) {
     for (auto& m : Drain()) received.push_back(std::move(m));
-    if (!received.empty() && received.back().message == kCompletionMessage) return received;
+    if (!received.empty() && received.back().message == CompletionMessage) return received;
     DWORD elapsed = GetTickCount() - start;
     if (elapsed >= timeout_ms) return received;
     MsgWaitForMultipleObjects(0, nullptr, FALSE, timeout_ms - elapsed, QS_POSTMESSAGE);
