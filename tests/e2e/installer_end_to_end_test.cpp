@@ -4,7 +4,6 @@
 // version.json, the shortcut, the stand-in application's launch record and
 // the server's request log.
 #include <windows.h>
-#include <shlobj.h>
 
 #include <gtest/gtest.h>
 
@@ -32,15 +31,7 @@ const wchar_t kCloseWarning[] =
     L"sera retomado depois.";
 const char kReleasePrefix[] = "/release/";
 
-std::wstring DesktopFolder() {
-  PWSTR path = nullptr;
-  EXPECT_EQ(SHGetKnownFolderPath(FOLDERID_Desktop, KF_FLAG_CREATE, nullptr, &path), S_OK);
-  std::wstring result = path ? path : L"";
-  CoTaskMemFree(path);
-  return result;
-}
-
-std::wstring ShortcutPath() { return DesktopFolder() + L"\\Lanternbrook.lnk"; }
+std::wstring ShortcutPath() { return lbtest::DesktopFolder() + L"\\Lanternbrook.lnk"; }
 
 // How a scenario bends the run.
 enum class Twist {
@@ -107,7 +98,7 @@ class InstallerEndToEnd : public lbtest::TempDirTest,
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     CleanDesktop();
     const Scenario& s = GetParam();
-    app_dir_ = s.default_folder ? DesktopFolder() + L"\\Lanternbrook" : Path(L"app");
+    app_dir_ = s.default_folder ? lbtest::DesktopFolder() + L"\\Lanternbrook" : Path(L"app");
     lbtest::ServerOptions options;
     options.port = lbtest::UpdateOriginPort();
     if (s.fault_server) {
@@ -141,7 +132,7 @@ class InstallerEndToEnd : public lbtest::TempDirTest,
   void CleanDesktop() {
     std::error_code ignored;
     DeleteFileW(ShortcutPath().c_str());
-    std::filesystem::remove_all(std::filesystem::path(DesktopFolder() + L"\\Lanternbrook"), ignored);
+    std::filesystem::remove_all(lbtest::DesktopFolder() + L"\\Lanternbrook", ignored);
   }
 
   // Percent-encodes every byte outside the unreserved set, as a publisher does.

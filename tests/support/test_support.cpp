@@ -1,6 +1,9 @@
 #include "tests/support/test_support.h"
 
+#include <shlobj.h>
+
 #include "app/messages.h"
+#include "common/win_handles.h"
 #include "tests/support/installer_run.h"
 
 #include <atomic>
@@ -28,6 +31,14 @@ std::wstring BuildDir() { return EnvPath("LB_BUILD_DIR"); }
 std::wstring SourceDir() { return EnvPath("LB_SOURCE_DIR"); }
 std::wstring TestRunDir() { return EnvPath("LB_TEST_RUN_DIR"); }
 std::wstring CertsDir() { return TestRunDir() + L"\\certs"; }
+
+std::wstring DesktopFolder() {
+  PWSTR raw = nullptr;
+  const HRESULT hr = SHGetKnownFolderPath(FOLDERID_Desktop, KF_FLAG_CREATE, nullptr, &raw);
+  CoTaskMemory owned(raw);
+  EXPECT_TRUE(SUCCEEDED(hr) && raw) << "no Desktop in the test prefix";
+  return raw ? std::wstring(raw) : std::wstring();
+}
 
 std::wstring UnixToWindowsPath(const std::string& unix_path) {
   std::wstring result = L"Z:";
