@@ -45,15 +45,15 @@ enum class Twist {
 
 struct Scenario {
   const char* name;
-  Twist twist;
-  bool fault_server;               // else nginx
-  bool default_folder;             // no --app-dir: Desktop\Lanternbrook
-  std::vector<std::wstring> args;  // "{app}" is replaced by the test's app_dir
-  std::wstring executable;         // relative path of the launched program in the release
-  bool success;
-  bool shortcut;
-  bool launch;
-  bool quiet;
+  Twist twist = Twist::kNone;
+  bool fault_server = false;          // else nginx
+  bool default_folder = false;        // no --app-dir: Desktop\Lanternbrook
+  std::vector<std::wstring> options;  // after --app-dir <the test's folder>
+  std::wstring executable = L"LanternbrookEmulator.exe";  // launched program, relative to the release
+  bool success = true;
+  bool shortcut = false;
+  bool launch = false;
+  bool quiet = true;
   std::vector<std::wstring> launch_args;
 };
 
@@ -63,31 +63,29 @@ const std::vector<std::wstring> kAwkwardArgs = {
     L"plain", L"with blank", L"quo\"te", L"trailing\\", L"dir with blank\\", L"", L"a\\\\\"b"};
 
 const Scenario kScenarios[] = {
-    {"FreshInstallWithoutArguments", Twist::kNone, false, true, {}, L"LanternbrookEmulator.exe",
-     true, true, true, false, {}},
-    {"SecondRunFindsEverythingIntact", Twist::kSecondRunIntact, false, false,
-     {L"--app-dir", L"{app}", L"--quiet", L"--no-shortcut"}, L"LanternbrookEmulator.exe", true,
-     false, true, true, {}},
-    {"KilledMidDownloadThenResumed", Twist::kKillThenResume, true, false,
-     {L"--app-dir", L"{app}", L"--quiet", L"--no-shortcut", L"--no-launch"},
-     L"LanternbrookEmulator.exe", true, false, false, true, {}},
-    {"FailureInTheMiddleOfTheList", Twist::kFailInTheMiddle, true, false,
-     {L"--app-dir", L"{app}"}, L"LanternbrookEmulator.exe", false, false, false, false, {}},
-    {"OptionsAndAwkwardLaunchArguments", Twist::kNone, false, false,
-     {L"--app-dir", L"{app}", L"--app-executable", L"bin\\LanternbrookEmulator.exe", L"--quiet",
-      L"--no-shortcut", L"--launch-arg", kAwkwardArgs[0], L"--launch-arg", kAwkwardArgs[1],
-      L"--launch-arg", kAwkwardArgs[2], L"--launch-arg", kAwkwardArgs[3], L"--launch-arg",
-      kAwkwardArgs[4], L"--launch-arg", kAwkwardArgs[5], L"--launch-arg", kAwkwardArgs[6]},
-     L"bin\\LanternbrookEmulator.exe", true, false, true, true, kAwkwardArgs},
-    {"NoLaunchQuiet", Twist::kNone, false, false,
-     {L"--app-dir", L"{app}", L"--no-launch", L"--quiet", L"--no-shortcut"},
-     L"LanternbrookEmulator.exe", true, false, false, true, {}},
-    {"CloseDuringRunIsRefused", Twist::kCloseDuringRun, true, false,
-     {L"--app-dir", L"{app}", L"--no-shortcut"}, L"LanternbrookEmulator.exe", true, false, true,
-     false, {}},
-    {"WaitsForTheRunningApplication", Twist::kWaitForLiveApp, false, false,
-     {L"--app-dir", L"{app}", L"--quiet", L"--no-shortcut", L"--no-launch"},
-     L"LanternbrookEmulator.exe", true, false, false, true, {}},
+    {.name = "FreshInstallWithoutArguments",
+     .default_folder = true, .shortcut = true, .launch = true, .quiet = false},
+    {.name = "SecondRunFindsEverythingIntact",
+     .twist = Twist::kSecondRunIntact, .options = {L"--quiet", L"--no-shortcut"}, .launch = true},
+    {.name = "KilledMidDownloadThenResumed",
+     .twist = Twist::kKillThenResume, .fault_server = true,
+     .options = {L"--quiet", L"--no-shortcut", L"--no-launch"}},
+    {.name = "FailureInTheMiddleOfTheList",
+     .twist = Twist::kFailInTheMiddle, .fault_server = true, .success = false, .quiet = false},
+    {.name = "OptionsAndAwkwardLaunchArguments",
+     .options = {L"--app-executable", L"bin\\LanternbrookEmulator.exe", L"--quiet", L"--no-shortcut",
+                 L"--launch-arg", kAwkwardArgs[0], L"--launch-arg", kAwkwardArgs[1],
+                 L"--launch-arg", kAwkwardArgs[2], L"--launch-arg", kAwkwardArgs[3],
+                 L"--launch-arg", kAwkwardArgs[4], L"--launch-arg", kAwkwardArgs[5],
+                 L"--launch-arg", kAwkwardArgs[6]},
+     .executable = L"bin\\LanternbrookEmulator.exe", .launch = true, .launch_args = kAwkwardArgs},
+    {.name = "NoLaunchQuiet",
+     .options = {L"--no-launch", L"--quiet", L"--no-shortcut"}},
+    {.name = "CloseDuringRunIsRefused",
+     .twist = Twist::kCloseDuringRun, .fault_server = true, .options = {L"--no-shortcut"},
+     .launch = true, .quiet = false},
+    {.name = "WaitsForTheRunningApplication",
+     .twist = Twist::kWaitForLiveApp, .options = {L"--quiet", L"--no-shortcut", L"--no-launch"}},
 };
 
 class InstallerEndToEnd : public lbtest::TempDirTest,
@@ -180,7 +178,8 @@ class InstallerEndToEnd : public lbtest::TempDirTest,
 
   std::vector<std::wstring> Arguments() const {
     std::vector<std::wstring> args;
-    for (const auto& a : GetParam().args) args.push_back(a == L"{app}" ? app_dir_ : a);
+    if (!GetParam().default_folder) args = {L"--app-dir", app_dir_};
+    args.insert(args.end(), GetParam().options.begin(), GetParam().options.end());
     return args;
   }
 
