@@ -15,8 +15,9 @@
 
 namespace {
 
-using lbtest::InstallerExe;
 using lbtest::Narrow;
+
+std::wstring InstallerExe() { return lbtest::BuildDir() + L"\\bin\\LanternbrookInstaller.exe"; }
 
 class InstallerExeTest : public lbtest::TempDirTest {};
 
@@ -184,7 +185,7 @@ TEST_P(FailedRunTest, ShowsTheFailureAndExitsWithZero) {
   if (c.portuguese) {
     ASSERT_TRUE(CopyFileW(InstallerExe().c_str(), exe.c_str(), FALSE));
   }
-  lbtest::InstallerRun run(exe, arguments, {.unix_environment = environment});
+  lbtest::InstallerRun run(exe, arguments, environment);
   ASSERT_NE(run.process(), nullptr);
 
   if (c.quiet) {
@@ -206,7 +207,7 @@ TEST_P(FailedRunTest, ShowsTheFailureAndExitsWithZero) {
 
     // After the box the window stays, showing the failure, until closed.
     run.WaitUntil([] { return false; }, 1000);
-    ASSERT_FALSE(run.Ended());
+    ASSERT_EQ(WaitForSingleObject(run.process(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
     lbtest::WindowSnapshot after = run.Snapshot();
     EXPECT_EQ(Narrow(after.status), "Nao foi possivel concluir");
     EXPECT_EQ(Narrow(after.detail), Narrow(failure));

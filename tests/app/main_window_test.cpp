@@ -17,7 +17,7 @@
 #include "app/main_window.h"
 #include "app/messages.h"
 #include "install/launch_arguments.h"
-#include "tests/support/message_boxes.h"
+#include "tests/app/box_watcher.h"
 #include "tests/support/launch_record.h"
 #include "tests/support/test_support.h"
 

@@ -4,6 +4,7 @@
 // version.json, the shortcut, the stand-in application's launch record and
 // the server's request log.
 #include <windows.h>
+#include <shlobj.h>
 
 #include <gtest/gtest.h>
 
@@ -31,7 +32,15 @@ const wchar_t kCloseWarning[] =
     L"sera retomado depois.";
 const char kReleasePrefix[] = "/release/";
 
-std::wstring ShortcutPath() { return lbtest::DesktopFolder() + L"\\Lanternbrook.lnk"; }
+std::wstring DesktopFolder() {
+  PWSTR path = nullptr;
+  EXPECT_EQ(SHGetKnownFolderPath(FOLDERID_Desktop, KF_FLAG_CREATE, nullptr, &path), S_OK);
+  std::wstring result = path ? path : L"";
+  CoTaskMemFree(path);
+  return result;
+}
+
+std::wstring ShortcutPath() { return DesktopFolder() + L"\\Lanternbrook.lnk"; }
 
 // How a scenario bends the run.
 enum class Twist {
@@ -45,15 +54,15 @@ enum class Twist {
 
 struct Scenario {
   const char* name;
-  Twist twist = Twist::kNone;
-  bool fault_server = false;          // else nginx
-  bool default_folder = false;        // no --app-dir: Desktop\Lanternbrook
-  std::vector<std::wstring> options;  // after --app-dir <the test's folder>
-  std::wstring executable = L"LanternbrookEmulator.exe";  // launched program, relative to the release
-  bool success = true;
-  bool shortcut = false;
-  bool launch = false;
-  bool quiet = true;
+  Twist twist;
+  bool fault_server;               // else nginx
+  bool default_folder;             // no --app-dir: Desktop\Lanternbrook
+  std::vector<std::wstring> args;  // "{app}" is replaced by the test's app_dir
+  std::wstring executable;         // relative path of the launched program in the release
+  bool success;
+  bool shortcut;
+  bool launch;
+  bool quiet;
   std::vector<std::wstring> launch_args;
 };
 
@@ -63,29 +72,31 @@ const std::vector<std::wstring> kAwkwardArgs = {
     L"plain", L"with blank", L"quo\"te", L"trailing\\", L"dir with blank\\", L"", L"a\\\\\"b"};
 
 const Scenario kScenarios[] = {
-    {.name = "FreshInstallWithoutArguments",
-     .default_folder = true, .shortcut = true, .launch = true, .quiet = false},
-    {.name = "SecondRunFindsEverythingIntact",
-     .twist = Twist::kSecondRunIntact, .options = {L"--quiet", L"--no-shortcut"}, .launch = true},
-    {.name = "KilledMidDownloadThenResumed",
-     .twist = Twist::kKillThenResume, .fault_server = true,
-     .options = {L"--quiet", L"--no-shortcut", L"--no-launch"}},
-    {.name = "FailureInTheMiddleOfTheList",
-     .twist = Twist::kFailInTheMiddle, .fault_server = true, .success = false, .quiet = false},
-    {.name = "OptionsAndAwkwardLaunchArguments",
-     .options = {L"--app-executable", L"bin\\LanternbrookEmulator.exe", L"--quiet", L"--no-shortcut",
-                 L"--launch-arg", kAwkwardArgs[0], L"--launch-arg", kAwkwardArgs[1],
-                 L"--launch-arg", kAwkwardArgs[2], L"--launch-arg", kAwkwardArgs[3],
-                 L"--launch-arg", kAwkwardArgs[4], L"--launch-arg", kAwkwardArgs[5],
-                 L"--launch-arg", kAwkwardArgs[6]},
-     .executable = L"bin\\LanternbrookEmulator.exe", .launch = true, .launch_args = kAwkwardArgs},
-    {.name = "NoLaunchQuiet",
-     .options = {L"--no-launch", L"--quiet", L"--no-shortcut"}},
-    {.name = "CloseDuringRunIsRefused",
-     .twist = Twist::kCloseDuringRun, .fault_server = true, .options = {L"--no-shortcut"},
-     .launch = true, .quiet = false},
-    {.name = "WaitsForTheRunningApplication",
-     .twist = Twist::kWaitForLiveApp, .options = {L"--quiet", L"--no-shortcut", L"--no-launch"}},
+    {"FreshInstallWithoutArguments", Twist::kNone, false, true, {}, L"LanternbrookEmulator.exe",
+     true, true, true, false, {}},
+    {"SecondRunFindsEverythingIntact", Twist::kSecondRunIntact, false, false,
+     {L"--app-dir", L"{app}", L"--quiet", L"--no-shortcut"}, L"LanternbrookEmulator.exe", true,
+     false, true, true, {}},
+    {"KilledMidDownloadThenResumed", Twist::kKillThenResume, true, false,
+     {L"--app-dir", L"{app}", L"--quiet", L"--no-shortcut", L"--no-launch"},
+     L"LanternbrookEmulator.exe", true, false, false, true, {}},
+    {"FailureInTheMiddleOfTheList", Twist::kFailInTheMiddle, true, false,
+     {L"--app-dir", L"{app}"}, L"LanternbrookEmulator.exe", false, false, false, false, {}},
+    {"OptionsAndAwkwardLaunchArguments", Twist::kNone, false, false,
+     {L"--app-dir", L"{app}", L"--app-executable", L"bin\\LanternbrookEmulator.exe", L"--quiet",
+      L"--no-shortcut", L"--launch-arg", kAwkwardArgs[0], L"--launch-arg", kAwkwardArgs[1],
+      L"--launch-arg", kAwkwardArgs[2], L"--launch-arg", kAwkwardArgs[3], L"--launch-arg",
+      kAwkwardArgs[4], L"--launch-arg", kAwkwardArgs[5], L"--launch-arg", kAwkwardArgs[6]},
+     L"bin\\LanternbrookEmulator.exe", true, false, true, true, kAwkwardArgs},
+    {"NoLaunchQuiet", Twist::kNone, false, false,
+     {L"--app-dir", L"{app}", L"--no-launch", L"--quiet", L"--no-shortcut"},
+     L"LanternbrookEmulator.exe", true, false, false, true, {}},
+    {"CloseDuringRunIsRefused", Twist::kCloseDuringRun, true, false,
+     {L"--app-dir", L"{app}", L"--no-shortcut"}, L"LanternbrookEmulator.exe", true, false, true,
+     false, {}},
+    {"WaitsForTheRunningApplication", Twist::kWaitForLiveApp, false, false,
+     {L"--app-dir", L"{app}", L"--quiet", L"--no-shortcut", L"--no-launch"},
+     L"LanternbrookEmulator.exe", true, false, false, true, {}},
 };
 
 class InstallerEndToEnd : public lbtest::TempDirTest,
@@ -96,7 +107,7 @@ class InstallerEndToEnd : public lbtest::TempDirTest,
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     CleanDesktop();
     const Scenario& s = GetParam();
-    app_dir_ = s.default_folder ? lbtest::DesktopFolder() + L"\\Lanternbrook" : Path(L"app");
+    app_dir_ = s.default_folder ? DesktopFolder() + L"\\Lanternbrook" : Path(L"app");
     lbtest::ServerOptions options;
     options.port = lbtest::UpdateOriginPort();
     if (s.fault_server) {
@@ -126,16 +137,16 @@ class InstallerEndToEnd : public lbtest::TempDirTest,
   void CleanDesktop() {
     std::error_code ignored;
     DeleteFileW(ShortcutPath().c_str());
-    std::filesystem::remove_all(lbtest::DesktopFolder() + L"\\Lanternbrook", ignored);
+    std::filesystem::remove_all(std::filesystem::path(DesktopFolder() + L"\\Lanternbrook"), ignored);
   }
 
   std::vector<std::wstring> Arguments() const {
     std::vector<std::wstring> args;
-    if (!GetParam().default_folder) args = {L"--app-dir", app_dir_};
-    args.insert(args.end(), GetParam().options.begin(), GetParam().options.end());
+    for (const auto& a : GetParam().args) args.push_back(a == L"{app}" ? app_dir_ : a);
     return args;
   }
 
+  std::wstring InstallerExe() const { return lbtest::BuildDir() + L"\\bin\\LanternbrookInstaller.exe"; }
   std::wstring LaunchedExe() const { return app_dir_ + L"\\" + GetParam().executable; }
   std::wstring RecordPath() const { return lbtest::LaunchRecordPath(LaunchedExe()); }
   std::wstring StagingDir() const { return app_dir_ + L"\\.install-staging"; }
@@ -149,15 +160,25 @@ class InstallerEndToEnd : public lbtest::TempDirTest,
   }
 
   // Runs the installer to its end; message boxes are read and dismissed.
-  std::unique_ptr<lbtest::InstallerRun> RunToEnd() {
-    auto run = std::make_unique<lbtest::InstallerRun>(lbtest::InstallerExe(), Arguments());
+  std::unique_ptr<lbtest::InstallerRun> RunToEnd(DWORD timeout_ms = 180000) {
+    auto run = std::make_unique<lbtest::InstallerRun>(InstallerExe(), Arguments());
     run->OnMessageBox([this](const lbtest::SeenMessageBox& box, const lbtest::WindowSnapshot& w) {
       if (box.text == kSuccessText) record_before_success_box_ = lbtest::PathExists(RecordPath());
       failure_detail_ = w.detail;
       failure_status_ = w.status;
       return true;
     });
-    run->RunToEnd();
+    run->WaitUntil(
+        [&] {
+          // A failed run without --quiet stays open after its box: close it.
+          if (!run->boxes().empty() && run->boxes().back().caption == L"Instalacao do Lanternbrook" &&
+              run->MainWindow()) {
+            PostMessageW(run->MainWindow(), WM_CLOSE, 0, 0);
+          }
+          return WaitForSingleObject(run->process(), 0) == WAIT_OBJECT_0;
+        },
+        timeout_ms);
+    EXPECT_EQ(WaitForSingleObject(run->process(), 0), WAIT_OBJECT_0) << "the installer did not end";
     last_detail_ = run->last_snapshot().detail;
     return run;
   }
@@ -220,7 +241,7 @@ TEST_P(InstallerEndToEnd, Runs) {
       fault_->SetRule(big, stall);
       std::wstring part = StagingDir() + L"\\data\\big.bin.part";
       {
-        lbtest::InstallerRun first(lbtest::InstallerExe(), Arguments());
+        lbtest::InstallerRun first(InstallerExe(), Arguments());
         ASSERT_TRUE(first.WaitUntil([&] { return lbtest::FileSize(part) == sent; }, 120000))
             << "the first run never wrote the first " << sent << " bytes";
         first.Kill();
@@ -266,7 +287,7 @@ TEST_P(InstallerEndToEnd, Runs) {
       lbtest::FaultRule slow;
       slow.delay_ms = 4000;
       fault_->SetRule(big, slow);
-      run = std::make_unique<lbtest::InstallerRun>(lbtest::InstallerExe(), Arguments());
+      run = std::make_unique<lbtest::InstallerRun>(InstallerExe(), Arguments());
       ASSERT_TRUE(run->WaitUntil([&] { return run->MainWindow() != nullptr; }, 30000));
       ASSERT_TRUE(run->WaitUntil(
           [&] { return run->Snapshot().detail == L"data\\big.bin"; }, 60000));
@@ -291,10 +312,11 @@ TEST_P(InstallerEndToEnd, Runs) {
       args.push_back(L"--wait-pid");
       args.push_back(std::to_wstring(app.pid()));
       DWORD start = GetTickCount();
-      run = std::make_unique<lbtest::InstallerRun>(lbtest::InstallerExe(), args);
+      run = std::make_unique<lbtest::InstallerRun>(InstallerExe(), args);
       ASSERT_TRUE(run->Wait(180000));
       elapsed_ms = GetTickCount() - start;
-      EXPECT_TRUE(app.Ended()) << "the installer ended before the application it waited for";
+      EXPECT_EQ(WaitForSingleObject(app.process(), 0), WAIT_OBJECT_0)
+          << "the installer ended before the application it waited for";
       EXPECT_GE(elapsed_ms, 3000u) << "the run did not wait";
       break;
     }

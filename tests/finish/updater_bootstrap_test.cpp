@@ -19,12 +19,12 @@ namespace {
 
 struct UpdaterCase {
   const char* name;
-  bool source_present = true;
-  std::optional<std::string> old_copy;   // LanternbrookUpdater-v2.exe before the call
+  bool source_present;
+  std::optional<std::string> old_copy;  // LanternbrookUpdater-v2.exe before the call
   std::optional<std::string> stale_new;  // LanternbrookUpdater-v2.exe.new before the call
-  bool hold_destination = false;         // open without delete sharing during the call
-  bool trailing_separator = false;       // app_dir passed with a final backslash
-  bool fails = false;
+  bool hold_destination;                 // open without delete sharing during the call
+  bool trailing_separator;               // app_dir passed with a final backslash
+  bool fails;
 };
 void PrintTo(const UpdaterCase& c, std::ostream* os) { *os << c.name; }
 
@@ -85,16 +85,17 @@ TEST_P(UpdaterBootstrap, CopiesThroughTheNewSiblingOrLeavesTheDestinationAlone) 
 INSTANTIATE_TEST_SUITE_P(
     Scenarios, UpdaterBootstrap,
     ::testing::Values(
-        UpdaterCase{.name = "FirstInstall"},
-        UpdaterCase{.name = "AppDirWithTrailingBackslash", .trailing_separator = true},
-        UpdaterCase{.name = "OlderCopyReplaced", .old_copy = "old updater v1"},
-        UpdaterCase{.name = "StaleNewOverwritten",
-                    .old_copy = "old updater v1", .stale_new = std::string(400000, 'z')},
-        UpdaterCase{.name = "MissingSource",
-                    .source_present = false, .old_copy = "old updater v1", .fails = true},
-        UpdaterCase{.name = "MissingSourceNoCopyYet", .source_present = false, .fails = true},
-        UpdaterCase{.name = "DestinationCannotBeReplaced",
-                    .old_copy = "running updater", .hold_destination = true, .fails = true}),
+        UpdaterCase{"FirstInstall", true, std::nullopt, std::nullopt, false, false, false},
+        UpdaterCase{"AppDirWithTrailingBackslash", true, std::nullopt, std::nullopt, false, true, false},
+        UpdaterCase{"OlderCopyReplaced", true, std::string("old updater v1"), std::nullopt, false,
+                    false, false},
+        UpdaterCase{"StaleNewOverwritten", true, std::string("old updater v1"),
+                    std::string(400000, 'z'), false, false, false},
+        UpdaterCase{"MissingSource", false, std::string("old updater v1"), std::nullopt, false,
+                    false, true},
+        UpdaterCase{"MissingSourceNoCopyYet", false, std::nullopt, std::nullopt, false, false, true},
+        UpdaterCase{"DestinationCannotBeReplaced", true, std::string("running updater"),
+                    std::nullopt, true, false, true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

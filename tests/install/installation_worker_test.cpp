@@ -14,7 +14,6 @@
 #include "app/globals.h"
 #include "app/messages.h"
 #include "install/installation_worker.h"
-#include "tests/support/installer_run.h"
 #include "tests/support/same_file_paths.h"
 #include "tests/support/test_servers.h"
 #include "tests/support/test_support.h"
@@ -27,8 +26,39 @@ constexpr char kStillOpen[] = "O Lanternbrook ainda esta aberto. Feche o program
 constexpr char kNetworkFailure[] = "Falha de rede ao receber a atualizacao.";
 constexpr char kFirstProgress[] = "Preparando instalacao\nConsultando a versao mais recente...";
 
-// The stand-in application; a run of it is ended when the test is done.
-std::wstring StandInExe() { return lbtest::BuildDir() + L"\\stand-ins\\LanternbrookEmulator.exe"; }
+// A running stand-in application, ended when the test is done.
+class StandInProcess {
+ public:
+  explicit StandInProcess(DWORD stay_ms) {
+    std::wstring exe = lbtest::BuildDir() + L"\\stand-ins\\LanternbrookEmulator.exe";
+    std::wstring line = L"\"" + exe + L"\" --stay-ms " + std::to_wstring(stay_ms);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    if (!CreateProcessW(exe.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &info_)) {
+      ADD_FAILURE() << "cannot start the stand-in (error " << GetLastError() << ")";
+    }
+  }
+  ~StandInProcess() {
+    if (info_.hProcess) {
+      TerminateProcess(info_.hProcess, 0);
+      WaitForSingleObject(info_.hProcess, 10000);
+      CloseProcess();
+    }
+  }
+  DWORD pid() const { return info_.dwProcessId; }
+  bool WaitForEnd(DWORD timeout_ms) {
+    return WaitForSingleObject(info_.hProcess, timeout_ms) == WAIT_OBJECT_0;
+  }
+  void CloseProcess() {
+    if (info_.hThread) CloseHandle(info_.hThread);
+    if (info_.hProcess) CloseHandle(info_.hProcess);
+    info_.hThread = info_.hProcess = nullptr;
+  }
+
+ private:
+  PROCESS_INFORMATION info_{};
+};
 
 class InstallationRunTest : public lbtest::TempDirTest {
  protected:
@@ -83,9 +113,9 @@ class WaitForEndedProcessTest : public InstallationRunTest,
                                 public ::testing::WithParamInterface<EndedProcessCase> {};
 
 TEST_P(WaitForEndedProcessTest, DoesNotWait) {
-  lbtest::InstallerRun application(StandInExe(), {L"--stay-ms", L"0"});
-  ASSERT_TRUE(application.Wait(30000));
-  if (!GetParam().keep_handle) application.Detach();
+  StandInProcess application(0);
+  ASSERT_TRUE(application.WaitForEnd(30000));
+  if (!GetParam().keep_handle) application.CloseProcess();
   const std::wstring app_dir = Path(L"Lanternbrook");
 
   auto messages = Run({L"--app-dir", app_dir, L"--wait-pid", std::to_wstring(application.pid()),
@@ -115,7 +145,7 @@ TEST_F(InstallationRunTest, ProcessIdThatNamesNoProcessDoesNotWait) {
 
 // Slow: waits the full minute for an application that stays open.
 TEST_F(InstallationRunTest, ApplicationThatStaysOpenFailsAfterAMinute) {
-  lbtest::InstallerRun application(StandInExe(), {L"--stay-ms", L"90000"});
+  StandInProcess application(90000);
   Sleep(500);
   const std::wstring app_dir = Path(L"Lanternbrook");
 

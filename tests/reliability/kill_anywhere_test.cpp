@@ -6,6 +6,7 @@
 // and the server's log shows no byte range fetched twice except the request
 // in flight at a kill.
 #include <windows.h>
+#include <commctrl.h>
 
 #include <gtest/gtest.h>
 
@@ -211,6 +212,29 @@ RangeReport CheckRanges(const std::vector<RunRecord>& runs, const Releases& rele
   return report;
 }
 
+bool HasMessageBox(DWORD pid) {
+  for (HWND box = nullptr; (box = FindWindowExW(nullptr, box, L"#32770", nullptr));) {
+    DWORD owner = 0;
+    GetWindowThreadProcessId(box, &owner);
+    if (owner == pid && IsWindowVisible(box)) return true;
+  }
+  return false;
+}
+
+std::wstring StatusOf(HWND window) {
+  wchar_t text[256] = {};
+  SendMessageTimeoutW(GetDlgItem(window, 101), WM_GETTEXT, 256, reinterpret_cast<LPARAM>(text),
+                      SMTO_ABORTIFHUNG, 1000, nullptr);
+  return text;
+}
+
+int BarOf(HWND window) {
+  DWORD_PTR position = 0;
+  if (!SendMessageTimeoutW(GetDlgItem(window, 103), PBM_GETPOS, 0, 0, SMTO_ABORTIFHUNG, 1000, &position))
+    return -1;
+  return static_cast<int>(position);
+}
+
 class KillAnywhereTest : public lbtest::TempDirTest {};
 
 TEST_F(KillAnywhereTest, EveryKillResumesAndTheFolderVerifies) {
@@ -317,19 +341,25 @@ TEST_F(KillAnywhereTest, EveryKillResumesAndTheFolderVerifies) {
           const KillPlan& plan = plans[next_plan];
           record.plan = plan;
           if (plan.kind == KillPlan::kTime) {
-            kill = !run.Ended(plan.delay_ms);
+            kill = WaitForSingleObject(run.process(), plan.delay_ms) == WAIT_TIMEOUT;
           } else {
             // Watch the bar and the status line; the finishing steps last only
             // some milliseconds, so that plan looks every millisecond.
             const DWORD poll_ms = plan.kind == KillPlan::kFinishing ? 0 : 5;
-            while (!run.Ended(poll_ms) && GetTickCount() - start <= 120000) {
-              const lbtest::WindowSnapshot window = run.Snapshot();
-              if (!window.found) continue;
-              const bool over = run.BoxOpen();
-              const bool finishing = over || window.status == L"Finalizando instalacao";
-              if ((plan.kind == KillPlan::kBar && !over && window.bar >= plan.bar) ||
-                  (plan.kind == KillPlan::kFinishing && finishing)) {
-                kill = !run.Ended(plan.delay_ms);
+            HWND window = nullptr;
+            for (;;) {
+              if (WaitForSingleObject(run.process(), poll_ms) != WAIT_TIMEOUT) break;
+              if (GetTickCount() - start > 120000) break;
+              if (!window) window = run.MainWindow();
+              if (!window) continue;
+              const bool over = HasMessageBox(run.pid());
+              const bool finishing = over || StatusOf(window) == L"Finalizando instalacao";
+              if (plan.kind == KillPlan::kBar && !over && BarOf(window) >= plan.bar) {
+                kill = WaitForSingleObject(run.process(), plan.delay_ms) == WAIT_TIMEOUT;
+                break;
+              }
+              if (plan.kind == KillPlan::kFinishing && finishing) {
+                kill = WaitForSingleObject(run.process(), plan.delay_ms) == WAIT_TIMEOUT;
                 break;
               }
               if (over) break;  // the run ended before the bar got there

@@ -11,7 +11,6 @@
 #include <thread>
 
 #include "app/globals.h"
-#include "app/messages.h"
 #include "install/installation_worker.h"
 #include "transfer/manifest_path.h"
 #include "tests/support/test_support.h"
@@ -24,6 +23,7 @@ using lbtest::Widen;
 
 namespace {
 
+constexpr UINT kCompletionMessage = WM_APP + 2;
 constexpr char kUpdaterCopy[] = "LanternbrookUpdater-v2.exe";
 
 std::string Clean(std::string text) {
@@ -122,6 +122,8 @@ void InstallDirectly(const std::wstring& app_dir, const Release& release) {
 
 std::string Outcome::Text() const { return Narrow(text); }
 
+std::wstring InstallerExe() { return lbtest::BuildDir() + L"\\bin\\LanternbrookInstaller.exe"; }
+
 std::vector<std::wstring> InstallerArguments(const std::wstring& app_dir) {
   return {L"--app-dir", app_dir, L"--no-shortcut", L"--no-launch"};
 }
@@ -132,11 +134,34 @@ Outcome RunInstallerExe(const std::wstring& app_dir, DWORD timeout_ms) {
 }
 
 Outcome AwaitOutcome(lbtest::InstallerRun& run, DWORD timeout_ms) {
-  run.OnMessageBox(nullptr);
-  run.RunToEnd(timeout_ms);
-  if (run.boxes().empty()) return {};
-  const lbtest::SeenMessageBox& box = run.boxes().front();
-  return {.finished = true, .success = box.caption == L"Lanternbrook", .text = box.text};
+  Outcome outcome;
+  run.OnMessageBox([&](const lbtest::SeenMessageBox& box, const lbtest::WindowSnapshot&) {
+    if (!outcome.finished) {
+      outcome.finished = true;
+      outcome.success = box.caption == L"Lanternbrook";
+      outcome.text = box.text;
+    }
+    return true;
+  });
+  bool close_sent = false;
+  run.WaitUntil(
+      [&] {
+        if (outcome.finished && !outcome.success && !close_sent) {
+          // A failed run keeps its window open until the user closes it.
+          if (HWND window = run.MainWindow()) {
+            PostMessageW(window, WM_CLOSE, 0, 0);
+            close_sent = true;
+          }
+        }
+        return false;
+      },
+      timeout_ms);
+  if (WaitForSingleObject(run.process(), 0) != WAIT_OBJECT_0) {
+    ADD_FAILURE() << "the installer did not end within " << timeout_ms << " ms; last status "
+                  << Narrow(run.last_snapshot().status) << " / " << Narrow(run.last_snapshot().detail);
+    run.Kill();
+  }
+  return outcome;
 }
 
 Outcome RunWorker(const std::wstring& app_dir, DWORD timeout_ms) {
@@ -149,7 +174,7 @@ Outcome RunWorker(const std::wstring& app_dir, DWORD timeout_ms) {
   const std::vector<lbtest::PostedMessage> messages = sink.WaitForCompletion(timeout_ms);
   worker.join();
   for (const lbtest::PostedMessage& message : messages) {
-    if (message.message == CompletionMessage) {
+    if (message.message == kCompletionMessage) {
       outcome.finished = true;
       outcome.success = message.wparam != 0;
       outcome.text = message.text;

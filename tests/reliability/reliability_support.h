@@ -68,7 +68,7 @@ struct Outcome {
   std::string Text() const;
 };
 
-using lbtest::InstallerExe;
+std::wstring InstallerExe();  // build\bin\LanternbrookInstaller.exe
 
 // The real executable with --app-dir, --no-shortcut and --no-launch; the
 // message box it shows is read and dismissed, a failed window is closed.

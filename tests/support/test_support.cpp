@@ -1,9 +1,6 @@
 #include "tests/support/test_support.h"
 
-#include <shlobj.h>
-
 #include "app/messages.h"
-#include "common/win_handles.h"
 #include "tests/support/installer_run.h"
 
 #include <atomic>
@@ -31,14 +28,6 @@ std::wstring BuildDir() { return EnvPath("LB_BUILD_DIR"); }
 std::wstring SourceDir() { return EnvPath("LB_SOURCE_DIR"); }
 std::wstring TestRunDir() { return EnvPath("LB_TEST_RUN_DIR"); }
 std::wstring CertsDir() { return TestRunDir() + L"\\certs"; }
-
-std::wstring DesktopFolder() {
-  PWSTR raw = nullptr;
-  const HRESULT hr = SHGetKnownFolderPath(FOLDERID_Desktop, KF_FLAG_CREATE, nullptr, &raw);
-  CoTaskMemory owned(raw);
-  EXPECT_TRUE(SUCCEEDED(hr) && raw) << "no Desktop in the test prefix";
-  return raw ? std::wstring(raw) : std::wstring();
-}
 
 std::wstring UnixToWindowsPath(const std::string& unix_path) {
   std::wstring result = L"Z:";
@@ -137,7 +126,17 @@ int RunUnix(const std::string& command) {
   const std::string script = "{ " + command + "\n} ; echo $? > " + ShellQuote(unix_marker + ".tmp") +
                              " && mv " + ShellQuote(unix_marker + ".tmp") + " " +
                              ShellQuote(unix_marker);
-  if (!StartProcess(L"/bin/sh", {L"-c", Widen(script)})) return -1;
+  std::wstring line = L"/bin/sh -c " + QuoteArgumentForTest(Widen(script));
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                      &process)) {
+    ADD_FAILURE() << "cannot start /bin/sh for: " << command;
+    return -1;
+  }
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
   for (DWORD waited = 0; !PathExists(marker); waited += 5) {
     if (waited > 30 * 60 * 1000) {
       ADD_FAILURE() << "the command never ended: " << command;

@@ -19,8 +19,6 @@ std::wstring BuildDir();    // the CMake build directory
 std::wstring SourceDir();   // the repository
 std::wstring TestRunDir();  // build/test-run: certificates, server logs, display
 std::wstring CertsDir();    // build/test-run/certs
-// The prefix's Desktop as the shell names it (created when missing).
-std::wstring DesktopFolder();
 
 // Z:\a\b <-> /a/b (Wine maps the host root to Z:).
 std::wstring UnixToWindowsPath(const std::string& unix_path);
