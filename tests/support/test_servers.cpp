@@ -11,6 +11,7 @@
 #include <stdexcept>
 #include <string_view>
 
+#include "common/text.h"
 #include "common/win_handles.h"
 #include "tests/support/test_support.h"
 #include "transfer/update_origin.h"
@@ -19,19 +20,6 @@ namespace lbtest {
 namespace {
 
 // --- a reader for the flat JSON objects of the request logs -----------------
-
-void AppendUtf8(std::string& out, unsigned code) {
-  if (code < 0x80) {
-    out += static_cast<char>(code);
-  } else if (code < 0x800) {
-    out += static_cast<char>(0xC0 | (code >> 6));
-    out += static_cast<char>(0x80 | (code & 0x3F));
-  } else {
-    out += static_cast<char>(0xE0 | (code >> 12));
-    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (code & 0x3F));
-  }
-}
 
 // Parses {"key": "text" | number | null, ...}; false when the line is not one.
 bool ParseFlatObject(std::string_view line, std::map<std::string, std::string>& fields) {
@@ -60,7 +48,7 @@ bool ParseFlatObject(std::string_view line, std::map<std::string, std::string>& 
           if (i + 4 > line.size()) return false;
           unsigned code = std::stoul(std::string(line.substr(i, 4)), nullptr, 16);
           i += 4;
-          AppendUtf8(out, code);
+          AppendUtf8(out, static_cast<char32_t>(code));
           break;
         }
         default: out += e;
