@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "common/files.h"
 #include "common/paths.h"
 #include <objbase.h>  // CoTaskMemFree, used by win_handles.h
 
@@ -142,26 +143,13 @@ void DigestInto(Candidate& candidate) {
 void WriteReplacing(const std::wstring& output, const std::string& text) {
   std::wstring target = ExtendedPath(output);
   std::wstring temporary = target + L".tmp";
-  {
-    FileHandle file(::CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) {
-      throw ReleaseRefusal(DescribeName(output) + ": cannot write the manifest: " + LastErrorText());
-    }
-    DWORD written = 0;
-    if (!::WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) ||
-        written != text.size() || !::FlushFileBuffers(file.get())) {
-      std::string reason = LastErrorText();
-      file.reset();
-      ::DeleteFileW(temporary.c_str());
-      throw ReleaseRefusal(DescribeName(output) + ": cannot write the manifest: " + reason);
-    }
-  }
-  if (!::MoveFileExW(temporary.c_str(), target.c_str(),
-                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+  const bool written = WriteWholeFile(temporary, text);
+  if (!written || !ReplaceByRename(temporary, target)) {
     std::string reason = LastErrorText();
     ::DeleteFileW(temporary.c_str());
-    throw ReleaseRefusal(DescribeName(output) + ": cannot replace the manifest: " + reason);
+    throw ReleaseRefusal(DescribeName(output) + (written ? ": cannot replace the manifest: "
+                                                         : ": cannot write the manifest: ") +
+                         reason);
   }
 }
 
