@@ -72,12 +72,17 @@ void CreateDirectories(const std::wstring& path) {
   }
   for (auto folder = missing.rbegin(); folder != missing.rend(); ++folder) {
     if (CreateDirectoryW(folder->c_str(), nullptr)) continue;
-    const DWORD error = GetLastError();
+    DWORD error = GetLastError();
     // Made meanwhile by someone else, or a root that cannot be made.
     if (IsFolder(*folder)) continue;
-    // The error shown is that of `path` itself: a parent that cannot be made
-    // makes its child fail too, with the error the system gives for it.
-    if (std::next(folder) != missing.rend()) continue;
+    // Nothing below a folder that cannot be made can be made either, so the
+    // deeper ones are not tried one by one (on a path thousands of folders
+    // deep that would cost a failing call per level). The error shown is
+    // that of `path` itself, as the system gives it.
+    if (std::next(folder) != missing.rend()) {
+      if (CreateDirectoryW(path.c_str(), nullptr)) return;
+      error = GetLastError();
+    }
     throw FilesystemError("create_directories", path, error);
   }
 }

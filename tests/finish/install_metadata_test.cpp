@@ -211,11 +211,11 @@ INSTANTIATE_TEST_SUITE_P(
 
 class MetadataParent : public lbtest::TempDirTest {};
 
-// A file where a folder of app_dir's path should be: the filesystem error
-// names the operation and the folder, and nothing is written.
+// A file where a folder of app_dir's path should be, two levels up: the
+// filesystem error names the operation and the folder, and nothing is written.
 TEST_F(MetadataParent, UncreatableFolderThrowsCreateDirectoriesError) {
   lbtest::WriteFileBytes(Path(L"blocker"), "not a folder");
-  const std::wstring app_dir = Path(L"blocker\\Lanternbrook");
+  const std::wstring app_dir = Path(L"blocker\\Games\\Lanternbrook");
   try {
     WriteInstallMetadata(app_dir + L"\\version.json", BuildInstallMetadata("1.0", 1));
     FAIL() << "expected a filesystem error";
