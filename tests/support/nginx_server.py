@@ -8,6 +8,7 @@ only writes --prefix/nginx.conf (scripts/update-server starts nginx itself);
 scripts/bench calls write_config()."""
 import argparse
 import os
+import random
 import signal
 import socket
 import subprocess
@@ -21,9 +22,16 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 
 
 def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
+    """A free port for nginx, which cannot report a port of the system's
+    choosing. It is drawn from 10000-19999: below the ports the system hands
+    out by itself (32768 and up) and the tests' update origin, so that nothing
+    but another draw can take it before nginx binds it."""
+    draw = random.SystemRandom()
+    for _ in range(100):
+        port = draw.randrange(10000, 20000)
+        if port_is_free(port):
+            return port
+    raise RuntimeError("no free port in 10000-19999")
 
 
 def port_is_free(port):
