@@ -22,6 +22,7 @@
 #include "common/win_handles.h"
 #include "finish/install_metadata_writer.h"
 #include "finish/updater_bootstrap.h"
+#include "tests/support/expected_texts.h"
 #include "tests/support/test_support.h"
 #endif
 
@@ -206,7 +207,7 @@ INSTANTIATE_TEST_SUITE_P(
         WriteCase{"TargetHeldOpenWithoutDeleteSharing", Prior::TargetHeldOpen,
                   "Falha ao finalizar os metadados da instalacao.", true},
         WriteCase{"TemporaryCannotBeOpened", Prior::TemporaryIsDirectory,
-                  "Falha ao gravar os metadados da instalacao.", true}),
+                  lbtest::texts::kMetadataWriteFailed, true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 class MetadataParent : public lbtest::TempDirTest {};

@@ -8,6 +8,8 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/expected_texts.h"
+
 using namespace std::string_literals;
 
 namespace {
@@ -24,14 +26,7 @@ struct ReaderCase {
   char arg = '{';           // the byte given to Try and Expect
 };
 
-constexpr const char* BadJson = "JSON invalido no manifesto.";
-constexpr const char* NoValue = "Valor JSON ausente.";
-constexpr const char* BadString = "String JSON invalida.";
-constexpr const char* Unterminated = "String JSON nao terminada.";
-constexpr const char* BadEscape = "Escape JSON invalido.";
-constexpr const char* BadUnicode = "Escape Unicode invalido.";
-constexpr const char* ShortUnicode = "Escape Unicode incompleto.";
-constexpr const char* BadNumber = "Numero JSON invalido.";
+using namespace lbtest::texts;
 
 std::string Nested(int depth) { return std::string(depth, '[') + std::string(depth, ']'); }
 std::string NestedObjects(int depth) {
@@ -54,9 +49,9 @@ const ReaderCase kReaderCases[] = {
 
     {"expect_after_vertical_tab_and_form_feed", Op::Expect, "\v\f {\"", "", 1},
     {"expect_colon", Op::Expect, " : 1", "", 2, nullptr, ':'},
-    {"expect_byte_order_mark_is_not_skipped", Op::Expect, "\xEF\xBB\xBF{", "", 0, BadJson},
-    {"expect_other_byte", Op::Expect, " [", "", 0, BadJson},
-    {"expect_at_end", Op::Expect, " \t", "", 0, BadJson},
+    {"expect_byte_order_mark_is_not_skipped", Op::Expect, "\xEF\xBB\xBF{", "", 0, kBadJson},
+    {"expect_other_byte", Op::Expect, " [", "", 0, kBadJson},
+    {"expect_at_end", Op::Expect, " \t", "", 0, kBadJson},
 
     // Strings.
     {"string_plain", Op::String, " \"abc\" ,", "abc", 2},
@@ -84,25 +79,25 @@ const ReaderCase kReaderCases[] = {
     {"string_raw_control_bytes_unchanged", Op::String, "\"a\tb\nc\x01\x1F\x7F\"", "a\tb\nc\x01\x1F\x7F", 0},
     {"string_raw_nul_unchanged", Op::String, "\"a\0b\""s, "a\0b"s, 0},
     {"string_malformed_utf8_not_validated", Op::String, "\"\xC3\x28\xFF\"", "\xC3\x28\xFF", 0},
-    {"string_not_quoted", Op::String, "abc", "", 0, BadString},
-    {"string_single_quotes", Op::String, "'a'", "", 0, BadString},
-    {"string_comma", Op::String, " ,", "", 0, BadString},
-    {"string_at_end", Op::String, " ", "", 0, BadString},
-    {"string_only_the_opening_quote", Op::String, "\"", "", 0, Unterminated},
-    {"string_unterminated", Op::String, "\"abc", "", 0, Unterminated},
-    {"string_ends_after_backslash", Op::String, "\"ab\\", "", 0, Unterminated},
-    {"string_escape_x", Op::String, R"("\x41")", "", 0, BadEscape},
-    {"string_escape_capital_u", Op::String, R"("\U0041")", "", 0, BadEscape},
-    {"string_escape_single_quote", Op::String, R"("\'")", "", 0, BadEscape},
-    {"string_escape_nul", Op::String, "\"\\\0\""s, "", 0, BadEscape},
-    {"string_unicode_two_digits_then_quote", Op::String, R"("\u00")", "", 0, BadUnicode},
-    {"string_unicode_non_hex_digit", Op::String, R"("\u00g1")", "", 0, BadUnicode},
-    {"string_unicode_blank_digit", Op::String, R"("\u 041")", "", 0, BadUnicode},
-    {"string_unicode_ends_after_two_digits", Op::String, R"("\u00)", "", 0, ShortUnicode},
-    {"string_unicode_ends_after_u", Op::String, R"("\u)", "", 0, ShortUnicode},
-    {"string_unicode_ends_after_three_digits", Op::String, R"("\u004)", "", 0, ShortUnicode},
-    {"string_pair_truncated_after_second_u", Op::String, R"("\uD83D\u)", "", 0, ShortUnicode},
-    {"string_pair_second_escape_invalid", Op::String, R"("\uD83D\uDEZZ")", "", 0, BadUnicode},
+    {"string_not_quoted", Op::String, "abc", "", 0, kBadString},
+    {"string_single_quotes", Op::String, "'a'", "", 0, kBadString},
+    {"string_comma", Op::String, " ,", "", 0, kBadString},
+    {"string_at_end", Op::String, " ", "", 0, kBadString},
+    {"string_only_the_opening_quote", Op::String, "\"", "", 0, kUnterminated},
+    {"string_unterminated", Op::String, "\"abc", "", 0, kUnterminated},
+    {"string_ends_after_backslash", Op::String, "\"ab\\", "", 0, kUnterminated},
+    {"string_escape_x", Op::String, R"("\x41")", "", 0, kBadEscape},
+    {"string_escape_capital_u", Op::String, R"("\U0041")", "", 0, kBadEscape},
+    {"string_escape_single_quote", Op::String, R"("\'")", "", 0, kBadEscape},
+    {"string_escape_nul", Op::String, "\"\\\0\""s, "", 0, kBadEscape},
+    {"string_unicode_two_digits_then_quote", Op::String, R"("\u00")", "", 0, kBadUnicode},
+    {"string_unicode_non_hex_digit", Op::String, R"("\u00g1")", "", 0, kBadUnicode},
+    {"string_unicode_blank_digit", Op::String, R"("\u 041")", "", 0, kBadUnicode},
+    {"string_unicode_ends_after_two_digits", Op::String, R"("\u00)", "", 0, kShortUnicode},
+    {"string_unicode_ends_after_u", Op::String, R"("\u)", "", 0, kShortUnicode},
+    {"string_unicode_ends_after_three_digits", Op::String, R"("\u004)", "", 0, kShortUnicode},
+    {"string_pair_truncated_after_second_u", Op::String, R"("\uD83D\u)", "", 0, kShortUnicode},
+    {"string_pair_second_escape_invalid", Op::String, R"("\uD83D\uDEZZ")", "", 0, kBadUnicode},
 
     // Unsigned numbers.
     {"unsigned_leaves_cursor_on_comma", Op::Unsigned, "  42,", "42", 1},
@@ -115,13 +110,13 @@ const ReaderCase kReaderCases[] = {
     {"unsigned_stops_at_fraction", Op::Unsigned, "1.5", "1", 2},
     {"unsigned_stops_at_exponent", Op::Unsigned, "1e3", "1", 2},
     {"unsigned_stops_at_letter", Op::Unsigned, "12abc", "12", 3},
-    {"unsigned_one_beyond_64_bits", Op::Unsigned, "18446744073709551616", "", 0, BadNumber},
-    {"unsigned_far_beyond_64_bits", Op::Unsigned, "99999999999999999999999", "", 0, BadNumber},
-    {"unsigned_minus", Op::Unsigned, "-1", "", 0, BadNumber},
-    {"unsigned_plus", Op::Unsigned, "+1", "", 0, BadNumber},
-    {"unsigned_quoted", Op::Unsigned, "\"42\"", "", 0, BadNumber},
-    {"unsigned_leading_point", Op::Unsigned, ".5", "", 0, BadNumber},
-    {"unsigned_at_end", Op::Unsigned, "  ", "", 0, BadNumber},
+    {"unsigned_one_beyond_64_bits", Op::Unsigned, "18446744073709551616", "", 0, kBadNumber},
+    {"unsigned_far_beyond_64_bits", Op::Unsigned, "99999999999999999999999", "", 0, kBadNumber},
+    {"unsigned_minus", Op::Unsigned, "-1", "", 0, kBadNumber},
+    {"unsigned_plus", Op::Unsigned, "+1", "", 0, kBadNumber},
+    {"unsigned_quoted", Op::Unsigned, "\"42\"", "", 0, kBadNumber},
+    {"unsigned_leading_point", Op::Unsigned, ".5", "", 0, kBadNumber},
+    {"unsigned_at_end", Op::Unsigned, "  ", "", 0, kBadNumber},
 
     // Skipping.
     {"skip_nested_object_exactly", Op::Skip, R"( {"a":[1,{"b":null}],"c":"x"} tail)", "", 5},
@@ -137,23 +132,23 @@ const ReaderCase kReaderCases[] = {
     {"skip_array_opening_comma_is_empty_scalar", Op::Skip, "[,]", "", 0},
     {"skip_empty_member_value", Op::Skip, R"({"a":})", "", 0},
     {"skip_scalar_swallows_blanks_and_quotes", Op::Skip, R"({"a":1 "b":2})", "", 0},
-    {"skip_at_end", Op::Skip, "", "", 0, NoValue},
-    {"skip_whitespace_then_end", Op::Skip, " \v\f ", "", 0, NoValue},
-    {"skip_array_open_at_end", Op::Skip, "[", "", 0, NoValue},
-    {"skip_member_value_at_end", Op::Skip, R"({"a":)", "", 0, NoValue},
-    {"skip_object_opens_with_comma", Op::Skip, "{,}", "", 0, BadString},
-    {"skip_key_not_a_string", Op::Skip, "{1:2}", "", 0, BadString},
-    {"skip_key_without_colon", Op::Skip, R"({"a" 1})", "", 0, BadJson},
-    {"skip_key_then_close", Op::Skip, R"({"a"})", "", 0, BadJson},
-    {"skip_array_not_closed", Op::Skip, "[1", "", 0, BadJson},
-    {"skip_object_not_closed", Op::Skip, R"({"a":1)", "", 0, BadJson},
-    {"skip_unterminated_key", Op::Skip, R"({"a)", "", 0, Unterminated},
-    {"skip_validates_escapes", Op::Skip, R"(["\q"])", "", 0, BadEscape},
-    {"skip_validates_unicode_escapes", Op::Skip, R"({"k":"\u12"})", "", 0, BadUnicode},
+    {"skip_at_end", Op::Skip, "", "", 0, kNoValue},
+    {"skip_whitespace_then_end", Op::Skip, " \v\f ", "", 0, kNoValue},
+    {"skip_array_open_at_end", Op::Skip, "[", "", 0, kNoValue},
+    {"skip_member_value_at_end", Op::Skip, R"({"a":)", "", 0, kNoValue},
+    {"skip_object_opens_with_comma", Op::Skip, "{,}", "", 0, kBadString},
+    {"skip_key_not_a_string", Op::Skip, "{1:2}", "", 0, kBadString},
+    {"skip_key_without_colon", Op::Skip, R"({"a" 1})", "", 0, kBadJson},
+    {"skip_key_then_close", Op::Skip, R"({"a"})", "", 0, kBadJson},
+    {"skip_array_not_closed", Op::Skip, "[1", "", 0, kBadJson},
+    {"skip_object_not_closed", Op::Skip, R"({"a":1)", "", 0, kBadJson},
+    {"skip_unterminated_key", Op::Skip, R"({"a)", "", 0, kUnterminated},
+    {"skip_validates_escapes", Op::Skip, R"(["\q"])", "", 0, kBadEscape},
+    {"skip_validates_unicode_escapes", Op::Skip, R"({"k":"\u12"})", "", 0, kBadUnicode},
     {"skip_nesting_at_the_bound", Op::Skip, Nested(MaxJsonSkipDepth) + ",", "", 1},
-    {"skip_nesting_beyond_the_bound", Op::Skip, Nested(MaxJsonSkipDepth + 1), "", 0, BadJson},
+    {"skip_nesting_beyond_the_bound", Op::Skip, Nested(MaxJsonSkipDepth + 1), "", 0, kBadJson},
     {"skip_nested_objects_at_the_bound", Op::Skip, NestedObjects(MaxJsonSkipDepth), "", 0},
-    {"skip_nested_objects_beyond_the_bound", Op::Skip, NestedObjects(MaxJsonSkipDepth + 1), "", 0, BadJson},
+    {"skip_nested_objects_beyond_the_bound", Op::Skip, NestedObjects(MaxJsonSkipDepth + 1), "", 0, kBadJson},
 };
 
 // Runs one operation and returns its result in the table's text form.
@@ -213,7 +208,7 @@ TEST(JsonReader, SkipSurvivesTwoMebibytesOfNestingOnAWorkerThread) {
       }
     });
     worker.join();
-    EXPECT_EQ(message, BadJson) << unit;
+    EXPECT_EQ(message, kBadJson) << unit;
   }
 }
 

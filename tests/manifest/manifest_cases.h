@@ -10,18 +10,19 @@
 #include <vector>
 
 #include "manifest/update_manifest.h"
+#include "tests/support/expected_texts.h"
 #include "tests/support/test_release.h"
 
 namespace manifest_cases {
 
+namespace texts = lbtest::texts;
+
 // Every text the reader and the manifest model may throw.
 inline const std::vector<std::string_view>& ParseMessages() {
   static const std::vector<std::string_view> messages = {
-      "JSON invalido no manifesto.",      "Valor JSON ausente.",
-      "String JSON invalida.",            "String JSON nao terminada.",
-      "Escape JSON invalido.",            "Escape Unicode invalido.",
-      "Escape Unicode incompleto.",       "Numero JSON invalido.",
-      "Manifesto de atualizacao incompleto.", "Arquivo incompleto no manifesto.",
+      texts::kBadJson,    texts::kNoValue,      texts::kBadString,  texts::kUnterminated,
+      texts::kBadEscape,  texts::kBadUnicode,   texts::kShortUnicode, texts::kBadNumber,
+      texts::kIncompleteManifest, texts::kIncompleteEntry,
   };
   return messages;
 }
@@ -135,11 +136,11 @@ struct ManifestCase {
 // The document of a case, placeholders expanded.
 inline std::string Document(const ManifestCase& c) { return Expand(c.text); }
 
-inline constexpr const char* Incomplete = "Manifesto de atualizacao incompleto.";
-inline constexpr const char* BadEntry = "Arquivo incompleto no manifesto.";
-inline constexpr const char* BadJson = "JSON invalido no manifesto.";
-inline constexpr const char* BadString = "String JSON invalida.";
-inline constexpr const char* BadNumber = "Numero JSON invalido.";
+inline constexpr const char* Incomplete = texts::kIncompleteManifest;
+inline constexpr const char* BadEntry = texts::kIncompleteEntry;
+inline constexpr const char* BadJson = texts::kBadJson;
+inline constexpr const char* BadString = texts::kBadString;
+inline constexpr const char* BadNumber = texts::kBadNumber;
 
 inline const std::vector<ManifestCase>& ManifestCases() {
   static const std::vector<ManifestCase> cases = {
@@ -339,11 +340,11 @@ inline const std::vector<ManifestCase>& ManifestCases() {
       {"double_comma_between_members", R"({"version":"1.4.2",,"build":1})", BadString},
       {"key_not_a_string", R"({version:"1.4.2"})", BadString},
       {"truncated_after_a_value", R"({"version":"1.4.2")", BadJson},
-      {"truncated_inside_a_string", R"({"version":"1.4)", "String JSON nao terminada."},
+      {"truncated_inside_a_string", R"({"version":"1.4)", texts::kUnterminated},
       {"truncated_inside_files", Expand(R"({"files":[$E,)"), BadJson},
-      {"unknown_member_without_value", R"({"x":)", "Valor JSON ausente."},
-      {"bad_escape_in_path", R"({"files":[{"path":"a\x"}]})", "Escape JSON invalido."},
-      {"short_unicode_escape_in_url", R"({"files":[{"url":"\u00"}]})", "Escape Unicode invalido."},
+      {"unknown_member_without_value", R"({"x":)", texts::kNoValue},
+      {"bad_escape_in_path", R"({"files":[{"path":"a\x"}]})", texts::kBadEscape},
+      {"short_unicode_escape_in_url", R"({"files":[{"url":"\u00"}]})", texts::kBadUnicode},
       {"unknown_member_nested_beyond_the_bound",
        R"({"version":"1.4.2","deep":)" + std::string(MaxJsonSkipDepth + 1, '[') +
            std::string(MaxJsonSkipDepth + 1, ']') + "}",

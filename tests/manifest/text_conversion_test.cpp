@@ -10,6 +10,7 @@
 #include "common/text.h"
 #include "manifest/json_reader.h"
 #include "manifest/json_writer.h"
+#include "tests/support/expected_texts.h"
 
 using namespace std::string_literals;
 
@@ -63,7 +64,7 @@ TEST_P(Utf8ToWideTest, ConvertsOrRefuses) {
       Utf8ToWide(c.utf8);
       FAIL() << "accepted";
     } catch (const std::runtime_error& e) {
-      EXPECT_STREQ(e.what(), "Texto UTF-8 invalido no manifesto.");
+      EXPECT_STREQ(e.what(), lbtest::texts::kBadUtf8);
     }
     return;
   }

@@ -128,7 +128,7 @@ TEST(LargeManifest, TwoMebibyteDeepMemberFailsOnAWorkerThread) {
     Parse(text, manifest, message);
   });
   worker.join();
-  EXPECT_EQ(message, "JSON invalido no manifesto.");
+  EXPECT_EQ(message, lbtest::texts::kBadJson);
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "tests/reliability/reliability_support.h"
+#include "tests/support/expected_texts.h"
 #include "tests/support/test_servers.h"
 #include "tests/support/test_support.h"
 
@@ -19,19 +20,7 @@ namespace {
 using lbtest::Narrow;
 using namespace lbrel;
 
-constexpr char kUnsafePath[] = "Caminho inseguro no manifesto.";
-constexpr char kUnsafeUrl[] = "URL de arquivo insegura no manifesto.";
-constexpr char kBadUtf8[] = "Texto UTF-8 invalido no manifesto.";
-constexpr char kIncomplete[] = "Arquivo incompleto no manifesto.";
-constexpr char kSuccess[] = "Lanternbrook instalado e verificado com sucesso.";
-constexpr char kCannotWrite[] = "Nao foi possivel gravar os arquivos na Area de Trabalho.";
-constexpr char kCannotFinish[] = "Nao foi possivel finalizar um arquivo da instalacao.";
-constexpr char kInterrupted[] = "A conexao foi interrompida.";
-constexpr char kDigest[] = "Um arquivo recebido falhou na verificacao SHA-256.";
-constexpr char kFileRefused[] = "O servidor recusou um arquivo da atualizacao.";
-constexpr char kBadUrl[] = "URL de atualizacao invalida.";
-constexpr char kNetwork[] = "Falha de rede ao receber a atualizacao.";
-constexpr char kWriteFailed[] = "Falha ao gravar a atualizacao.";
+using namespace lbtest::texts;
 // A filesystem error of the folder creation; the rest of its text is the
 // system's message and the path.
 constexpr char kCannotCreate[] = "create_directories: *";
@@ -126,7 +115,7 @@ std::vector<ManifestCase> PathCases() {
       {"lone continuation byte", Q("\x80lbx-b69.bin"), {}, E::Refused, kBadUtf8},
       {"overlong slash", Q("..\xc0\xaflbx-b70.bin"), {}, E::Refused, kBadUtf8},
       // Names the rule lets through: they must stay inside the folder.
-      {"three dots", Q("..."), {}, E::Failed, kCannotFinish},
+      {"three dots", Q("..."), {}, E::Failed, kCannotFinishFile},
       {"three-dot folder", Q("a/.../lbx-t49.bin"), {}, E::Failed, kCannotWrite},
       {"two three-dot folders", Q("a/.../.../lbx-t50.bin"), {}, E::Failed, kCannotCreate},
       {"three-dot folders at the start", Q(".../.../lbx-t51.bin"), {}, E::Failed, kCannotCreate},
@@ -135,8 +124,8 @@ std::vector<ManifestCase> PathCases() {
       {"name with a trailing dot", Q("lbx-t54.bin."), {}, E::Installed, {}},
       {"name with trailing dots and blanks", Q("lbx-t55.bin . ."), {}, E::Installed, {}},
       {"folder with a trailing dot", Q("a./lbx-t56.bin"), {}, E::Installed, {}},
-      {"the folder itself", Q("."), {}, E::Failed, kCannotFinish},
-      {"folder and parent", Q("a/.."), {}, E::Failed, kCannotFinish},
+      {"the folder itself", Q("."), {}, E::Failed, kCannotFinishFile},
+      {"folder and parent", Q("a/.."), {}, E::Failed, kCannotFinishFile},
       {"names that only look like dots", Q("\\u2024\\u2024/lbx-t57.bin"), {}, E::Installed, {}},
       {"fullwidth dots", Q("\\uff0e\\uff0e/lbx-t58.bin"), {}, E::Installed, {}},
       {"division slash", Q("..\\u2215lbx-t59.bin"), {}, E::Installed, {}},
@@ -148,7 +137,7 @@ std::vector<ManifestCase> PathCases() {
       // Device names and streams.
       {"device NUL", Q("NUL"), {}, E::Failed, kWriteFailed},
       {"device CON", Q("CON"), {}, E::Failed, kCannotWrite},
-      {"device AUX with an extension", Q("aux.bin"), {}, E::Failed, kDigest},
+      {"device AUX with an extension", Q("aux.bin"), {}, E::Failed, kDigestMismatch},
       {"device nul in a folder", Q("a/nul.txt"), {}, E::Failed, kWriteFailed},
       {"console output", Q("CONOUT$"), {}, E::Failed, kCannotWrite},
       {"stream name", Q("lbx-c79.bin:stream"), {}, E::Installed, {}},
@@ -183,7 +172,7 @@ std::vector<ManifestCase> UrlCases() {
       {"upper-case scheme", {}, Q("HTTPS://" + origin + file), E::Refused, kUnsafeUrl},
       {"mixed-case scheme", {}, Q("Https://" + origin + file), E::Refused, kUnsafeUrl},
       {"relative reference", {}, Q("files/9.0.0/payload.bin"), E::Refused, kUnsafeUrl},
-      {"empty", {}, Q(""), E::Refused, kIncomplete},
+      {"empty", {}, Q(""), E::Refused, kIncompleteEntry},
       {"leading blank", {}, Q(" https://" + origin + file), E::Refused, kUnsafeUrl},
       {"file scheme", {}, Q("file:///C:/windows/win.ini"), E::Refused, kUnsafeUrl},
       {"ftp scheme", {}, Q("ftp://" + origin + file), E::Refused, kUnsafeUrl},
@@ -192,15 +181,15 @@ std::vector<ManifestCase> UrlCases() {
       {"javascript", {}, Q("javascript:alert(1)"), E::Refused, kUnsafeUrl},
       {"NUL before the scheme", {}, Q("\\u0000https://" + origin + file), E::Refused, kUnsafeUrl},
       {"not UTF-8", {}, Q("/files/\xff.bin"), E::Refused, kBadUtf8},
-      {"scheme alone", {}, Q("https://"), E::Refused, kBadUrl},
+      {"scheme alone", {}, Q("https://"), E::Refused, kBadUpdateUrl},
       {"network path on the origin", {}, Q("//evil.example/payload.bin"), E::Failed, kFileRefused},
       // The manifest is shorter than the payload: a body that ends short.
       {"parent segments on the origin", {}, Q("https://" + origin + "/files/../updates/manifest.json"),
        E::Failed, kInterrupted},
-      {"closed port", {}, Q("https://localhost:1/payload.bin"), E::Failed, kNetwork},
+      {"closed port", {}, Q("https://localhost:1/payload.bin"), E::Failed, kNetworkFailure},
       {"query and fragment", {}, Q(file + "?x=1#part"), E::Installed, {}},
       {"address by number", {}, Q("https://127.0.0.1:" + std::to_string(lbtest::UpdateOriginPort()) + file),
-       E::Failed, kNetwork},
+       E::Failed, kNetworkFailure},
   };
 }
 

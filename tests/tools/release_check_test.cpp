@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/expected_texts.h"
 #include "tests/support/same_file_paths.h"
 #include "tests/support/test_servers.h"
 #include "tests/tools/release_tool_fixture.h"
@@ -18,6 +19,7 @@ namespace {
 
 using lbtest::ReleaseFile;
 using lbtest::ToolResult;
+namespace texts = lbtest::texts;
 
 const char kChanged[] = "data/\xC3\xA1rea/mapa 1.bin";  // data/área/mapa 1.bin
 
@@ -171,29 +173,29 @@ INSTANTIATE_TEST_SUITE_P(
     Edits, CheckEditedManifest,
     ::testing::Values(
         EditedManifestCase{"BuildZero", [](std::string& t) { Replace(t, "\"build\": 142", "\"build\": 0"); },
-                           kRefused + "Manifesto de atualizacao incompleto."},
+                           kRefused + texts::kIncompleteManifest},
         EditedManifestCase{"QuotedSize",
                            [](std::string& t) { Replace(t, "\"size\": 5000", "\"size\": \"5000\""); },
-                           kRefused + "Numero JSON invalido."},
+                           kRefused + texts::kBadNumber},
         EditedManifestCase{"HashOf63Digits",
                            [](std::string& t) { t.erase(t.find("\"hash\": \"") + 9, 1); },
-                           kRefused + "Arquivo incompleto no manifesto."},
+                           kRefused + texts::kIncompleteEntry},
         EditedManifestCase{"UpdaterRenamed",
                            [](std::string& t) {
                              Replace(t, "\"path\": \"LanternbrookUpdater.exe\"",
                                      "\"path\": \"bin/LanternbrookUpdater.exe\"");
                            },
-                           kRefused + "Manifesto de atualizacao incompleto."},
+                           kRefused + texts::kIncompleteManifest},
         EditedManifestCase{"PathClimbsOut",
                            [](std::string& t) { Replace(t, "\"path\": \"data/a.txt\"", "\"path\": \"../a.txt\""); },
-                           "REFUSED  ../a.txt: the installer refuses it: Caminho inseguro no manifesto.\n"},
+                           std::string("REFUSED  ../a.txt: the installer refuses it: ") + texts::kUnsafePath + "\n"},
         EditedManifestCase{"PlainHttpUrl",
                            [](std::string& t) { Replace(t, "\"url\": \"/r/data/a.txt\"", "\"url\": \"http://h/a.txt\""); },
-                           "REFUSED  data/a.txt: the installer refuses it: URL de arquivo insegura no manifesto.\n"},
+                           std::string("REFUSED  data/a.txt: the installer refuses it: ") + texts::kUnsafeUrl + "\n"},
         EditedManifestCase{"SameFileTwiceForWindows",
                            [](std::string& t) { Replace(t, "\"path\": \"data/a.txt\"", "\"path\": \"DATA/B/C.BIN\""); },
-                           "TWICE    data/b/c.bin: the same file as DATA/B/C.BIN for Windows; the "
-                           "installer refuses the manifest: Caminho inseguro no manifesto.\n"},
+                           std::string("TWICE    data/b/c.bin: the same file as DATA/B/C.BIN for Windows; the "
+                                       "installer refuses the manifest: ") + texts::kUnsafePath + "\n"},
         EditedManifestCase{"WrongTotalSize",
                            [](std::string& t) { Replace(t, "\"total_size\": 75014", "\"total_size\": 75000"); },
                            "MISMATCH total_size: expected 75014 (the sum of the files' sizes), actual 75000\n"},
@@ -331,14 +333,12 @@ TEST_P(SameFileRule, CheckAndDiffAnswerAsTheInstaller) {
   if (c.same) {
     EXPECT_EQ(check.exit_code, 1u);
     EXPECT_NE(check.out.find("TWICE    " + c.second + ": the same file as " + c.first +
-                             " for Windows; the installer refuses the manifest: Caminho "
-                             "inseguro no manifesto.\n"),
+                             " for Windows; the installer refuses the manifest: " + texts::kUnsafePath + "\n"),
               std::string::npos)
         << check.out;
     EXPECT_EQ(diff.exit_code, 1u) << diff.out;
     EXPECT_NE(diff.err.find(c.first + " and " + c.second + " are the same file for Windows: "
-                            "the installer refuses this manifest: Caminho inseguro no "
-                            "manifesto."),
+                            "the installer refuses this manifest: " + texts::kUnsafePath),
               std::string::npos)
         << diff.err;
   } else {

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/expected_texts.h"
 #include "tests/support/test_servers.h"
 #include "tests/tools/release_tool_fixture.h"
 
@@ -98,8 +99,8 @@ INSTANTIATE_TEST_SUITE_P(
                  "fetch 1 of 2 files, 200 of 300 bytes\n", true},
         DiffCase{"PathTheInstallerRefuses", {{"a.bin", 200, '1'}, kUpdater},
                  {{"../a.bin", 200, '1'}, kUpdater},
-                 "err:new.json: ../a.bin: the installer refuses it: Caminho inseguro no "
-                 "manifesto."}),
+                 std::string("err:new.json: ../a.bin: the installer refuses it: ") +
+                     lbtest::texts::kUnsafePath}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

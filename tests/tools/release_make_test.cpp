@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/expected_texts.h"
 #include "tests/tools/release_tool_fixture.h"
 
 namespace {
@@ -220,11 +221,11 @@ INSTANTIATE_TEST_SUITE_P(
                     "printf u > lanternbrookupdater.exe",
                     {"(found lanternbrookupdater.exe: the name must be written exactly so)"}},
         RefusalCase{"StagingNameAsAFile", With({{".install-staging", "x"}}), "",
-                    {".install-staging: the installer refuses this path (Caminho inseguro no "
-                     "manifesto.)"}},
+                    {std::string(".install-staging: the installer refuses this path (") +
+                     lbtest::texts::kUnsafePath + ")"}},
         RefusalCase{"StagingNameWithTrailingDot", lbtest::SmallRelease(), "printf x > .Install-Staging.",
-                    {".Install-Staging.: the installer refuses this path (Caminho inseguro no "
-                     "manifesto.)"}},
+                    {std::string(".Install-Staging.: the installer refuses this path (") +
+                     lbtest::texts::kUnsafePath + ")"}},
         RefusalCase{"NameNotUtf8", lbtest::SmallRelease(), "printf x > data/inv$(printf '\\377')alid.bin",
                     {"data/inv\xEF\xBF\xBD" "alid.bin: the name is not valid UTF-8"}},
         RefusalCase{"NamesDifferingOnlyInLetterCase", lbtest::SmallRelease(),

@@ -8,16 +8,14 @@
 #include <stdexcept>
 #include <string>
 
+#include "tests/support/expected_texts.h"
 #include "transfer/file_url.h"
 #include "transfer/manifest_path.h"
 #include "transfer/update_origin.h"
 
 namespace {
 
-
-constexpr char kUnsafePath[] = "Caminho inseguro no manifesto.";
-constexpr char kUnsafeUrl[] = "URL de arquivo insegura no manifesto.";
-constexpr char kBadUtf8[] = "Texto UTF-8 invalido no manifesto.";
+using namespace lbtest::texts;
 
 // An action that throws std::runtime_error with `message`.
 auto Refused(const char* message) {
