@@ -10,14 +10,15 @@
 #include <vector>
 
 #include "res/resource.h"
+#include "tests/support/expected_texts.h"
 #include "tests/support/installer_run.h"
 #include "tests/support/test_support.h"
 
 namespace {
 
+using lbtest::InstallerExe;
 using lbtest::Narrow;
-
-std::wstring InstallerExe() { return lbtest::BuildDir() + L"\\bin\\LanternbrookInstaller.exe"; }
+namespace texts = lbtest::texts;
 
 class InstallerExeTest : public lbtest::TempDirTest {};
 
@@ -167,7 +168,7 @@ std::wstring PortugueseSystemMessage(DWORD error) {
 TEST_P(FailedRunTest, ShowsTheFailureAndExitsWithZero) {
   const FailedRunCase& c = GetParam();
   std::wstring app_dir = Path(L"Lanternbrook");
-  std::wstring failure = L"Falha de rede ao receber a atualizacao.";
+  std::wstring failure = lbtest::Widen(texts::kNetworkFailure);
   std::vector<std::string> environment;
   if (c.portuguese) {
     lbtest::WriteFileBytes(Path(L"\u00c1rea de Trabalho"), "a file, not a folder");
@@ -185,8 +186,8 @@ TEST_P(FailedRunTest, ShowsTheFailureAndExitsWithZero) {
   if (c.portuguese) {
     ASSERT_TRUE(CopyFileW(InstallerExe().c_str(), exe.c_str(), FALSE));
   }
-  lbtest::InstallerRun run(exe, arguments, environment);
-  ASSERT_NE(run.process(), nullptr);
+  lbtest::InstallerRun run(exe, arguments, {.environment = environment});
+  ASSERT_TRUE(run.process().started());
 
   if (c.quiet) {
     ASSERT_TRUE(run.Wait(90000)) << "the quiet failure did not end the process";
@@ -199,17 +200,17 @@ TEST_P(FailedRunTest, ShowsTheFailureAndExitsWithZero) {
     });
     ASSERT_TRUE(run.WaitUntil([&] { return !run.boxes().empty(); }, 90000))
         << "no message box; last status: " << Narrow(run.last_snapshot().status);
-    EXPECT_EQ(Narrow(run.boxes()[0].caption), "Instalacao do Lanternbrook");
+    EXPECT_EQ(Narrow(run.boxes()[0].caption), texts::kFailureCaption);
     EXPECT_EQ(Narrow(run.boxes()[0].text), Narrow(failure));
-    EXPECT_EQ(Narrow(at_box.status), "Nao foi possivel concluir");
+    EXPECT_EQ(Narrow(at_box.status), texts::kFailedStatus);
     EXPECT_EQ(Narrow(at_box.detail), Narrow(failure));
     EXPECT_EQ(at_box.bar, 0);
 
     // After the box the window stays, showing the failure, until closed.
     run.WaitUntil([] { return false; }, 1000);
-    ASSERT_EQ(WaitForSingleObject(run.process(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
+    ASSERT_FALSE(run.process().Ended());
     lbtest::WindowSnapshot after = run.Snapshot();
-    EXPECT_EQ(Narrow(after.status), "Nao foi possivel concluir");
+    EXPECT_EQ(Narrow(after.status), texts::kFailedStatus);
     EXPECT_EQ(Narrow(after.detail), Narrow(failure));
     HWND window = run.MainWindow();
     ASSERT_NE(window, nullptr);

@@ -17,18 +17,17 @@
 #include "app/main_window.h"
 #include "app/messages.h"
 #include "install/launch_arguments.h"
-#include "tests/app/box_watcher.h"
+#include "tests/support/expected_texts.h"
 #include "tests/support/launch_record.h"
+#include "tests/support/message_boxes.h"
 #include "tests/support/test_support.h"
 
 namespace {
 
 using lbtest::Narrow;
+using lbtest::Widen;
 using lbtest::WindowText;
-
-constexpr wchar_t kClosingRefused[] =
-    L"A instalacao ainda esta em andamento. Feche somente se desejar interromper o download; "
-    L"ele sera retomado depois.";
+namespace texts = lbtest::texts;
 
 std::atomic<int> g_workerStarts{0};
 std::atomic<HWND> g_windowSeenByWorker{nullptr};
@@ -185,7 +184,7 @@ TEST_F(InstallerWindowTest, WindowAndControlsAsCreated) {
     children.push_back(Describe(window_, child));
   }
   ASSERT_EQ(children.size(), 4u);  // in creation order
-  ExpectControl(children[0], L"STATIC", L"Preparando instalacao", {28, 30, 504, 28}, 0);
+  ExpectControl(children[0], L"STATIC", Widen(texts::kPreparing), {28, 30, 504, 28}, 0);
   ExpectControl(children[1], L"STATIC", L"Aguarde...", {28, 70, 504, 44}, 0);
   ExpectControl(children[2], L"msctls_progress32", L"", {28, 126, 504, 24}, PBS_SMOOTH);
   ExpectControl(children[3], L"STATIC", L"Os downloads interrompidos sao retomados automaticamente.",
@@ -284,8 +283,8 @@ TEST_F(InstallerWindowTest, CloseDuringTheRunWarnsAndKeepsTheWindow) {
     ASSERT_TRUE(IsWindow(window_));
   }
   for (const auto& box : watcher.boxes()) {
-    EXPECT_EQ(Narrow(box.caption), "Lanternbrook");
-    EXPECT_EQ(Narrow(box.text), Narrow(kClosingRefused));
+    EXPECT_EQ(Narrow(box.caption), texts::kSuccessCaption);
+    EXPECT_EQ(Narrow(box.text), texts::kCloseRefused);
   }
   EXPECT_TRUE(g_installRunning);
   EXPECT_FALSE(quit_seen_);
@@ -306,8 +305,7 @@ class CompletionMessageTest : public InstallerWindowTest,
 
 TEST_P(CompletionMessageTest, ShowsTheOutcome) {
   const CompletionCase& c = GetParam();
-  const std::wstring text = c.success ? L"Lanternbrook instalado e verificado com sucesso."
-                                      : L"Falha de rede ao receber a atualizacao.";
+  const std::wstring text = Widen(c.success ? texts::kSuccess : texts::kNetworkFailure);
   g_quiet = c.quiet;
   // While the box is open: labels and bar as the user sees them.
   std::string status_at_box, detail_at_box;
@@ -330,7 +328,7 @@ TEST_P(CompletionMessageTest, ShowsTheOutcome) {
     ASSERT_TRUE(PumpUntil([&] { return watcher.count() == 1; }, 10000));
     PumpUntil([] { return false; }, 300);  // the box is dismissed meanwhile
     ASSERT_TRUE(IsWindow(window_)) << "a failure without quiet leaves the window open";
-    EXPECT_EQ(Label(101), "Nao foi possivel concluir");
+    EXPECT_EQ(Label(101), texts::kFailedStatus);
     EXPECT_EQ(Label(102), Narrow(text));
     EXPECT_EQ(Bar(), 420) << "the bar stays where it was";
   }
@@ -341,9 +339,9 @@ TEST_P(CompletionMessageTest, ShowsTheOutcome) {
     EXPECT_TRUE(boxes.empty());
   } else {
     ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(Narrow(boxes[0].caption), c.success ? "Lanternbrook" : "Instalacao do Lanternbrook");
+    EXPECT_EQ(Narrow(boxes[0].caption), c.success ? texts::kSuccessCaption : texts::kFailureCaption);
     EXPECT_EQ(Narrow(boxes[0].text), Narrow(text));
-    EXPECT_EQ(status_at_box, c.success ? "Instalacao concluida" : "Nao foi possivel concluir");
+    EXPECT_EQ(status_at_box, c.success ? "Instalacao concluida" : texts::kFailedStatus);
     EXPECT_EQ(detail_at_box, Narrow(text));
     EXPECT_EQ(bar_at_box, c.success ? 1000 : 420);
   }
@@ -358,7 +356,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(InstallerWindowTest, FailedWindowClosesNormallyAfterwards) {
   lbtest::BoxWatcher watcher(window_);
-  Post(CompletionMessage, 0, L"O servidor recusou o manifesto.");
+  Post(CompletionMessage, 0, Widen(texts::kManifestRefused));
   ASSERT_TRUE(PumpUntil([&] { return watcher.count() == 1; }, 10000));
   PumpUntil([] { return false; }, 300);
   ASSERT_TRUE(IsWindow(window_));
@@ -382,7 +380,7 @@ TEST_P(LaunchTest, StartsTheApplicationWithTheQuotedArguments) {
   g_quiet = true;
   g_launchPath = exe;
   g_launchArgs = BuildLaunchArguments(GetParam().arguments);
-  Post(CompletionMessage, 1, L"Lanternbrook instalado e verificado com sucesso.");
+  Post(CompletionMessage, 1, Widen(texts::kSuccess));
   ASSERT_TRUE(PumpUntil([&] { return Gone(); }, 10000));
   ASSERT_TRUE(WaitForRecord(30000)) << "the application was not started";
 
@@ -416,7 +414,7 @@ TEST_F(InstallerWindowTest, NoLaunchWhenThePathIsEmpty) {
   const std::wstring exe = InstallStandIn();
   g_quiet = true;
   g_launchArgs = L"--ignored";
-  Post(CompletionMessage, 1, L"Lanternbrook instalado e verificado com sucesso.");
+  Post(CompletionMessage, 1, Widen(texts::kSuccess));
   ASSERT_TRUE(PumpUntil([&] { return Gone(); }, 10000));
   EXPECT_FALSE(WaitForRecord(3000)) << "something was started";
 }
@@ -429,7 +427,7 @@ TEST_F(InstallerWindowTest, ApplicationStartsOnlyAfterTheSuccessBoxIsDismissed) 
     Sleep(1500);  // time enough for a premature start to show up
     return !lbtest::PathExists(record);
   });
-  Post(CompletionMessage, 1, L"Lanternbrook instalado e verificado com sucesso.");
+  Post(CompletionMessage, 1, Widen(texts::kSuccess));
   ASSERT_TRUE(PumpUntil([&] { return Gone(); }, 15000));
   ASSERT_EQ(watcher.count(), 1u);
   EXPECT_TRUE(watcher.boxes()[0].condition_held) << "started while the box was open";
@@ -440,7 +438,7 @@ TEST_F(InstallerWindowTest, FailureNeverLaunches) {
   const std::wstring exe = InstallStandIn();
   g_quiet = true;
   g_launchPath = exe;
-  Post(CompletionMessage, 0, L"Falha ao instalar o atualizador do Lanternbrook.");
+  Post(CompletionMessage, 0, Widen(texts::kUpdaterFailed));
   ASSERT_TRUE(PumpUntil([&] { return Gone(); }, 10000));
   EXPECT_FALSE(WaitForRecord(3000));
 }

@@ -4,7 +4,6 @@
 // version.json, the shortcut, the stand-in application's launch record and
 // the server's request log.
 #include <windows.h>
-#include <shlobj.h>
 
 #include <gtest/gtest.h>
 
@@ -15,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/expected_texts.h"
 #include "tests/support/installer_run.h"
 #include "tests/support/launch_record.h"
 #include "tests/support/test_release.h"
@@ -23,22 +23,11 @@
 
 namespace {
 
+using lbtest::DesktopFolder;
 using lbtest::Narrow;
-using lbtest::Widen;
+namespace texts = lbtest::texts;
 
-const wchar_t kSuccessText[] = L"Lanternbrook instalado e verificado com sucesso.";
-const wchar_t kCloseWarning[] =
-    L"A instalacao ainda esta em andamento. Feche somente se desejar interromper o download; ele "
-    L"sera retomado depois.";
 const char kReleasePrefix[] = "/release/";
-
-std::wstring DesktopFolder() {
-  PWSTR path = nullptr;
-  EXPECT_EQ(SHGetKnownFolderPath(FOLDERID_Desktop, KF_FLAG_CREATE, nullptr, &path), S_OK);
-  std::wstring result = path ? path : L"";
-  CoTaskMemFree(path);
-  return result;
-}
 
 std::wstring ShortcutPath() { return DesktopFolder() + L"\\Lanternbrook.lnk"; }
 
@@ -146,7 +135,6 @@ class InstallerEndToEnd : public lbtest::TempDirTest,
     return args;
   }
 
-  std::wstring InstallerExe() const { return lbtest::BuildDir() + L"\\bin\\LanternbrookInstaller.exe"; }
   std::wstring LaunchedExe() const { return app_dir_ + L"\\" + GetParam().executable; }
   std::wstring RecordPath() const { return lbtest::LaunchRecordPath(LaunchedExe()); }
   std::wstring StagingDir() const { return app_dir_ + L"\\.install-staging"; }
@@ -160,25 +148,15 @@ class InstallerEndToEnd : public lbtest::TempDirTest,
   }
 
   // Runs the installer to its end; message boxes are read and dismissed.
-  std::unique_ptr<lbtest::InstallerRun> RunToEnd(DWORD timeout_ms = 180000) {
-    auto run = std::make_unique<lbtest::InstallerRun>(InstallerExe(), Arguments());
+  std::unique_ptr<lbtest::InstallerRun> RunToEnd() {
+    auto run = std::make_unique<lbtest::InstallerRun>(lbtest::InstallerExe(), Arguments());
     run->OnMessageBox([this](const lbtest::SeenMessageBox& box, const lbtest::WindowSnapshot& w) {
-      if (box.text == kSuccessText) record_before_success_box_ = lbtest::PathExists(RecordPath());
+      if (Narrow(box.text) == texts::kSuccess) record_before_success_box_ = lbtest::PathExists(RecordPath());
       failure_detail_ = w.detail;
       failure_status_ = w.status;
       return true;
     });
-    run->WaitUntil(
-        [&] {
-          // A failed run without --quiet stays open after its box: close it.
-          if (!run->boxes().empty() && run->boxes().back().caption == L"Instalacao do Lanternbrook" &&
-              run->MainWindow()) {
-            PostMessageW(run->MainWindow(), WM_CLOSE, 0, 0);
-          }
-          return WaitForSingleObject(run->process(), 0) == WAIT_OBJECT_0;
-        },
-        timeout_ms);
-    EXPECT_EQ(WaitForSingleObject(run->process(), 0), WAIT_OBJECT_0) << "the installer did not end";
+    run->RunToEnd();
     last_detail_ = run->last_snapshot().detail;
     return run;
   }
@@ -241,7 +219,7 @@ TEST_P(InstallerEndToEnd, Runs) {
       fault_->SetRule(big, stall);
       std::wstring part = StagingDir() + L"\\data\\big.bin.part";
       {
-        lbtest::InstallerRun first(InstallerExe(), Arguments());
+        lbtest::InstallerRun first(lbtest::InstallerExe(), Arguments());
         ASSERT_TRUE(first.WaitUntil([&] { return lbtest::FileSize(part) == sent; }, 120000))
             << "the first run never wrote the first " << sent << " bytes";
         first.Kill();
@@ -271,11 +249,11 @@ TEST_P(InstallerEndToEnd, Runs) {
       refuse.status = 500;
       fault_->SetRule(second, refuse);
       run = RunToEnd();
-      EXPECT_EQ(failure_detail_, L"O servidor recusou um arquivo da atualizacao.");
+      EXPECT_EQ(Narrow(failure_detail_), texts::kFileRefused);
       ASSERT_FALSE(run->boxes().empty());
-      EXPECT_EQ(run->boxes().back().caption, L"Instalacao do Lanternbrook");
-      EXPECT_EQ(run->boxes().back().text, L"O servidor recusou um arquivo da atualizacao.");
-      EXPECT_EQ(failure_status_, L"Nao foi possivel concluir");
+      EXPECT_EQ(Narrow(run->boxes().back().caption), texts::kFailureCaption);
+      EXPECT_EQ(Narrow(run->boxes().back().text), texts::kFileRefused);
+      EXPECT_EQ(Narrow(failure_status_), texts::kFailedStatus);
       EXPECT_TRUE(lbtest::PathExists(app_dir_ + L"\\" + s.executable)) << "the first file stays";
       EXPECT_FALSE(lbtest::PathExists(app_dir_ + L"\\data\\readme.txt")) << "later files not fetched";
       EXPECT_FALSE(lbtest::PathExists(app_dir_ + L"\\version.json"));
@@ -287,17 +265,17 @@ TEST_P(InstallerEndToEnd, Runs) {
       lbtest::FaultRule slow;
       slow.delay_ms = 4000;
       fault_->SetRule(big, slow);
-      run = std::make_unique<lbtest::InstallerRun>(InstallerExe(), Arguments());
+      run = std::make_unique<lbtest::InstallerRun>(lbtest::InstallerExe(), Arguments());
       ASSERT_TRUE(run->WaitUntil([&] { return run->MainWindow() != nullptr; }, 30000));
       ASSERT_TRUE(run->WaitUntil(
           [&] { return run->Snapshot().detail == L"data\\big.bin"; }, 60000));
       PostMessageW(run->MainWindow(), WM_CLOSE, 0, 0);
       ASSERT_TRUE(run->WaitUntil([&] { return !run->boxes().empty(); }, 30000));
-      EXPECT_EQ(run->boxes()[0].caption, L"Lanternbrook");
-      EXPECT_EQ(run->boxes()[0].text, kCloseWarning);
+      EXPECT_EQ(Narrow(run->boxes()[0].caption), texts::kSuccessCaption);
+      EXPECT_EQ(Narrow(run->boxes()[0].text), texts::kCloseRefused);
       EXPECT_TRUE(run->MainWindow() != nullptr) << "the window stays open";
       run->OnMessageBox([this](const lbtest::SeenMessageBox& box, const lbtest::WindowSnapshot&) {
-        if (box.text == kSuccessText) record_before_success_box_ = lbtest::PathExists(RecordPath());
+        if (Narrow(box.text) == texts::kSuccess) record_before_success_box_ = lbtest::PathExists(RecordPath());
         return true;
       });
       EXPECT_TRUE(run->Wait(180000));
@@ -307,15 +285,15 @@ TEST_P(InstallerEndToEnd, Runs) {
     case Twist::kWaitForLiveApp: {
       std::wstring live = Path(L"running\\LanternbrookEmulator.exe");
       lbtest::WriteFileBytes(live, release_.files[0].bytes);
-      lbtest::InstallerRun app(live, {L"--stay-ms", L"5000"});
+      lbtest::ChildProcess app(live, {L"--stay-ms", L"5000"});
       std::vector<std::wstring> args = Arguments();
       args.push_back(L"--wait-pid");
       args.push_back(std::to_wstring(app.pid()));
       DWORD start = GetTickCount();
-      run = std::make_unique<lbtest::InstallerRun>(InstallerExe(), args);
+      run = std::make_unique<lbtest::InstallerRun>(lbtest::InstallerExe(), args);
       ASSERT_TRUE(run->Wait(180000));
       elapsed_ms = GetTickCount() - start;
-      EXPECT_EQ(WaitForSingleObject(app.process(), 0), WAIT_OBJECT_0)
+      EXPECT_TRUE(app.Ended())
           << "the installer ended before the application it waited for";
       EXPECT_GE(elapsed_ms, 3000u) << "the run did not wait";
       break;
@@ -328,8 +306,8 @@ TEST_P(InstallerEndToEnd, Runs) {
     CheckInstalled();
     if (!s.quiet) {
       ASSERT_FALSE(run->boxes().empty());
-      EXPECT_EQ(run->boxes().back().caption, L"Lanternbrook");
-      EXPECT_EQ(run->boxes().back().text, kSuccessText);
+      EXPECT_EQ(Narrow(run->boxes().back().caption), texts::kSuccessCaption);
+      EXPECT_EQ(Narrow(run->boxes().back().text), texts::kSuccess);
       EXPECT_FALSE(record_before_success_box_) << "the application started before the box was dismissed";
     } else {
       EXPECT_TRUE(run->boxes().empty()) << "--quiet shows no message box";

@@ -14,6 +14,8 @@
 #include "app/globals.h"
 #include "app/messages.h"
 #include "install/installation_worker.h"
+#include "tests/support/child_process.h"
+#include "tests/support/expected_texts.h"
 #include "tests/support/same_file_paths.h"
 #include "tests/support/test_servers.h"
 #include "tests/support/test_support.h"
@@ -21,44 +23,16 @@
 namespace {
 
 using lbtest::Narrow;
+using namespace lbtest::texts;
 
 constexpr char kStillOpen[] = "O Lanternbrook ainda esta aberto. Feche o programa e tente novamente.";
-constexpr char kNetworkFailure[] = "Falha de rede ao receber a atualizacao.";
-constexpr char kFirstProgress[] = "Preparando instalacao\nConsultando a versao mais recente...";
+const std::string kFirstProgress = std::string(kPreparing) + "\n" + kAskingForVersion;
 
 // A running stand-in application, ended when the test is done.
-class StandInProcess {
- public:
-  explicit StandInProcess(DWORD stay_ms) {
-    std::wstring exe = lbtest::BuildDir() + L"\\stand-ins\\LanternbrookEmulator.exe";
-    std::wstring line = L"\"" + exe + L"\" --stay-ms " + std::to_wstring(stay_ms);
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    if (!CreateProcessW(exe.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &info_)) {
-      ADD_FAILURE() << "cannot start the stand-in (error " << GetLastError() << ")";
-    }
-  }
-  ~StandInProcess() {
-    if (info_.hProcess) {
-      TerminateProcess(info_.hProcess, 0);
-      WaitForSingleObject(info_.hProcess, 10000);
-      CloseProcess();
-    }
-  }
-  DWORD pid() const { return info_.dwProcessId; }
-  bool WaitForEnd(DWORD timeout_ms) {
-    return WaitForSingleObject(info_.hProcess, timeout_ms) == WAIT_OBJECT_0;
-  }
-  void CloseProcess() {
-    if (info_.hThread) CloseHandle(info_.hThread);
-    if (info_.hProcess) CloseHandle(info_.hProcess);
-    info_.hThread = info_.hProcess = nullptr;
-  }
-
- private:
-  PROCESS_INFORMATION info_{};
-};
+lbtest::ChildProcess StandIn(DWORD stay_ms) {
+  return {lbtest::BuildDir() + L"\\stand-ins\\LanternbrookEmulator.exe",
+          {L"--stay-ms", std::to_wstring(stay_ms)}};
+}
 
 class InstallationRunTest : public lbtest::TempDirTest {
  protected:
@@ -113,9 +87,9 @@ class WaitForEndedProcessTest : public InstallationRunTest,
                                 public ::testing::WithParamInterface<EndedProcessCase> {};
 
 TEST_P(WaitForEndedProcessTest, DoesNotWait) {
-  StandInProcess application(0);
-  ASSERT_TRUE(application.WaitForEnd(30000));
-  if (!GetParam().keep_handle) application.CloseProcess();
+  lbtest::ChildProcess application = StandIn(0);
+  ASSERT_TRUE(application.Wait(30000));
+  if (!GetParam().keep_handle) application.Close();
   const std::wstring app_dir = Path(L"Lanternbrook");
 
   auto messages = Run({L"--app-dir", app_dir, L"--wait-pid", std::to_wstring(application.pid()),
@@ -145,7 +119,7 @@ TEST_F(InstallationRunTest, ProcessIdThatNamesNoProcessDoesNotWait) {
 
 // Slow: waits the full minute for an application that stays open.
 TEST_F(InstallationRunTest, ApplicationThatStaysOpenFailsAfterAMinute) {
-  StandInProcess application(90000);
+  lbtest::ChildProcess application = StandIn(90000);
   Sleep(500);
   const std::wstring app_dir = Path(L"Lanternbrook");
 
@@ -232,7 +206,7 @@ TEST_P(SameFileManifestTest, IsRefusedBeforeAnyDownload) {
   ASSERT_FALSE(messages.empty());
   const std::vector<lbtest::ServerRequest> requests = server.Requests();
   if (c.same) {
-    EXPECT_EQ(FailureOf(messages), "Caminho inseguro no manifesto.");
+    EXPECT_EQ(FailureOf(messages), kUnsafePath);
     EXPECT_EQ(requests.size(), 1u) << "only the manifest is requested";
     EXPECT_FALSE(lbtest::PathExists(Path(L"app\\.install-staging")));
   } else {
@@ -274,8 +248,7 @@ TEST_P(FailureTextTest, StaysReadable) {
 INSTANTIATE_TEST_SUITE_P(
     Table, FailureTextTest,
     ::testing::Values(
-        TextCase{"plain program message", "O servidor recusou o manifesto.",
-                 L"O servidor recusou o manifesto."},
+        TextCase{"plain program message", kManifestRefused, lbtest::Widen(kManifestRefused)},
         TextCase{"UTF-8 is read as UTF-8", "remove: erro: \"C:\\\xC3\x81rea\"",
                  L"remove: erro: \"C:\\\u00c1rea\""},
         TextCase{"empty text", "", L""},

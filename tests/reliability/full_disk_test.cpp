@@ -56,15 +56,15 @@ struct DiskCase {
 std::vector<DiskCase> Cases() {
   return {
       {"full during the first download", true, [](const Release&) { return 256 * 1024ull; }, false,
-       "Falha ao gravar a atualizacao.", "LanternbrookEmulator.exe"},
+       texts::kWriteFailed, "LanternbrookEmulator.exe"},
       {"full during a later download", true, [](const Release&) { return 3 * kMiB / 2; }, true,
-       "Falha ao gravar a atualizacao.", "data/big.bin"},
+       texts::kWriteFailed, "data/big.bin"},
       {"full while copying the updater", false,
        [](const Release& next) { return FilePages(next) + 256 * 1024; }, false,
-       "Falha ao instalar o atualizador do Lanternbrook.", ""},
+       texts::kUpdaterFailed, ""},
       {"full when version.json is written", false,
        [](const Release& next) { return FilePages(next) + Pages(next.updater.bytes.size()); }, true,
-       "Falha ao gravar os metadados da instalacao.", ""},
+       texts::kMetadataWriteFailed, ""},
   };
 }
 
@@ -130,7 +130,7 @@ TEST_P(FullDiskTest, FailsWithItsMessageAndResumesOnceThereIsRoom) {
   }
   server.ClearRequests();
   const Outcome again = RunInstallerExe(app_dir);
-  EXPECT_EQ(again.Text(), "Lanternbrook instalado e verificado com sucesso.") << "once there is room";
+  EXPECT_EQ(again.Text(), texts::kSuccess) << "once there is room";
   const std::vector<ServerRequest> requests = server.Requests();
   if (!c.resumed.empty()) {
     const ServerRequest* resumed = nullptr;

@@ -6,7 +6,6 @@
 // and the server's log shows no byte range fetched twice except the request
 // in flight at a kill.
 #include <windows.h>
-#include <commctrl.h>
 
 #include <gtest/gtest.h>
 
@@ -212,29 +211,6 @@ RangeReport CheckRanges(const std::vector<RunRecord>& runs, const Releases& rele
   return report;
 }
 
-bool HasMessageBox(DWORD pid) {
-  for (HWND box = nullptr; (box = FindWindowExW(nullptr, box, L"#32770", nullptr));) {
-    DWORD owner = 0;
-    GetWindowThreadProcessId(box, &owner);
-    if (owner == pid && IsWindowVisible(box)) return true;
-  }
-  return false;
-}
-
-std::wstring StatusOf(HWND window) {
-  wchar_t text[256] = {};
-  SendMessageTimeoutW(GetDlgItem(window, 101), WM_GETTEXT, 256, reinterpret_cast<LPARAM>(text),
-                      SMTO_ABORTIFHUNG, 1000, nullptr);
-  return text;
-}
-
-int BarOf(HWND window) {
-  DWORD_PTR position = 0;
-  if (!SendMessageTimeoutW(GetDlgItem(window, 103), PBM_GETPOS, 0, 0, SMTO_ABORTIFHUNG, 1000, &position))
-    return -1;
-  return static_cast<int>(position);
-}
-
 class KillAnywhereTest : public lbtest::TempDirTest {};
 
 TEST_F(KillAnywhereTest, EveryKillResumesAndTheFolderVerifies) {
@@ -274,11 +250,11 @@ TEST_F(KillAnywhereTest, EveryKillResumesAndTheFolderVerifies) {
     server.ClearRequests();
     const DWORD start = GetTickCount();
     lbtest::InstallerRun run(InstallerExe(), InstallerArguments(app_dir));
-    run.WaitUntil([&] { return run.last_snapshot().status == L"Baixando Lanternbrook"; }, 60000);
+    run.WaitUntil([&] { return Narrow(run.last_snapshot().status) == texts::kDownloading; }, 60000);
     startup_ms = GetTickCount() - start;
     const Outcome outcome = AwaitOutcome(run);
     if (!run.boxes().empty()) box_ms = run.boxes().front().seen_at_ms;
-    ASSERT_EQ(outcome.Text(), "Lanternbrook instalado e verificado com sucesso.")
+    ASSERT_EQ(outcome.Text(), texts::kSuccess)
         << "the uninterrupted update must work before anything is cut";
     std::uint64_t fetched = 0;
     for (const ServerRequest& request : server.Requests()) {
@@ -341,25 +317,26 @@ TEST_F(KillAnywhereTest, EveryKillResumesAndTheFolderVerifies) {
           const KillPlan& plan = plans[next_plan];
           record.plan = plan;
           if (plan.kind == KillPlan::kTime) {
-            kill = WaitForSingleObject(run.process(), plan.delay_ms) == WAIT_TIMEOUT;
+            kill = !run.process().Wait(plan.delay_ms);
           } else {
             // Watch the bar and the status line; the finishing steps last only
             // some milliseconds, so that plan looks every millisecond.
             const DWORD poll_ms = plan.kind == KillPlan::kFinishing ? 0 : 5;
             HWND window = nullptr;
             for (;;) {
-              if (WaitForSingleObject(run.process(), poll_ms) != WAIT_TIMEOUT) break;
+              if (run.process().Wait(poll_ms)) break;
               if (GetTickCount() - start > 120000) break;
               if (!window) window = run.MainWindow();
               if (!window) continue;
-              const bool over = HasMessageBox(run.pid());
-              const bool finishing = over || StatusOf(window) == L"Finalizando instalacao";
-              if (plan.kind == KillPlan::kBar && !over && BarOf(window) >= plan.bar) {
-                kill = WaitForSingleObject(run.process(), plan.delay_ms) == WAIT_TIMEOUT;
+              const bool over = run.BoxOpen();
+              const bool finishing =
+                  over || Narrow(lbtest::WindowText(GetDlgItem(window, 101))) == texts::kFinishing;
+              if (plan.kind == KillPlan::kBar && !over && lbtest::SnapshotOf(window).bar >= plan.bar) {
+                kill = !run.process().Wait(plan.delay_ms);
                 break;
               }
               if (plan.kind == KillPlan::kFinishing && finishing) {
-                kill = WaitForSingleObject(run.process(), plan.delay_ms) == WAIT_TIMEOUT;
+                kill = !run.process().Wait(plan.delay_ms);
                 break;
               }
               if (over) break;  // the run ended before the bar got there
@@ -395,7 +372,7 @@ TEST_F(KillAnywhereTest, EveryKillResumesAndTheFolderVerifies) {
       break;
     }
 
-    EXPECT_EQ(outcome.Text(), "Lanternbrook instalado e verificado com sucesso.") << "round " << round;
+    EXPECT_EQ(outcome.Text(), texts::kSuccess) << "round " << round;
     const Audit final_audit = VerifyInstalled(app_dir, releases.next);
     EXPECT_TRUE(final_audit.problems.empty()) << "round " << round << ":" << final_audit.Describe();
     const Audit extras = AuditFolder(app_dir, releases.next, &releases.old_release, releases.user_files);

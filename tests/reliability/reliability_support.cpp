@@ -122,8 +122,6 @@ void InstallDirectly(const std::wstring& app_dir, const Release& release) {
 
 std::string Outcome::Text() const { return Narrow(text); }
 
-std::wstring InstallerExe() { return lbtest::BuildDir() + L"\\bin\\LanternbrookInstaller.exe"; }
-
 std::vector<std::wstring> InstallerArguments(const std::wstring& app_dir) {
   return {L"--app-dir", app_dir, L"--no-shortcut", L"--no-launch"};
 }
@@ -136,31 +134,10 @@ Outcome RunInstallerExe(const std::wstring& app_dir, DWORD timeout_ms) {
 Outcome AwaitOutcome(lbtest::InstallerRun& run, DWORD timeout_ms) {
   Outcome outcome;
   run.OnMessageBox([&](const lbtest::SeenMessageBox& box, const lbtest::WindowSnapshot&) {
-    if (!outcome.finished) {
-      outcome.finished = true;
-      outcome.success = box.caption == L"Lanternbrook";
-      outcome.text = box.text;
-    }
+    if (!outcome.finished) outcome = {true, box.caption == Widen(texts::kSuccessCaption), box.text};
     return true;
   });
-  bool close_sent = false;
-  run.WaitUntil(
-      [&] {
-        if (outcome.finished && !outcome.success && !close_sent) {
-          // A failed run keeps its window open until the user closes it.
-          if (HWND window = run.MainWindow()) {
-            PostMessageW(window, WM_CLOSE, 0, 0);
-            close_sent = true;
-          }
-        }
-        return false;
-      },
-      timeout_ms);
-  if (WaitForSingleObject(run.process(), 0) != WAIT_OBJECT_0) {
-    ADD_FAILURE() << "the installer did not end within " << timeout_ms << " ms; last status "
-                  << Narrow(run.last_snapshot().status) << " / " << Narrow(run.last_snapshot().detail);
-    run.Kill();
-  }
+  run.RunToEnd(timeout_ms);
   return outcome;
 }
 

@@ -15,12 +15,15 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/expected_texts.h"
 #include "tests/support/installer_run.h"
 #include "tests/support/test_release.h"
 #include "tests/support/test_servers.h"
 #include "tests/support/test_support.h"
 
 namespace lbrel {
+
+namespace texts = lbtest::texts;
 
 // --- run mode, seeds and result lines ---------------------------------------
 
@@ -68,7 +71,7 @@ struct Outcome {
   std::string Text() const;
 };
 
-std::wstring InstallerExe();  // build\bin\LanternbrookInstaller.exe
+using lbtest::InstallerExe;
 
 // The real executable with --app-dir, --no-shortcut and --no-launch; the
 // message box it shows is read and dismissed, a failed window is closed.

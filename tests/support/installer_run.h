@@ -4,18 +4,14 @@
 // bar, the message boxes it shows (read, then dismissed), its exit code.
 #include <windows.h>
 
-#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
 
-namespace lbtest {
+#include "tests/support/child_process.h"
+#include "tests/support/message_boxes.h"
 
-struct SeenMessageBox {
-  std::wstring caption;
-  std::wstring text;
-  DWORD seen_at_ms = 0;  // since the start of the process
-};
+namespace lbtest {
 
 struct WindowSnapshot {
   bool found = false;
@@ -25,19 +21,20 @@ struct WindowSnapshot {
   int bar = -1;         // control 103, PBM_GETPOS
 };
 
+// The installer's main window `window` right now (not found when null).
+WindowSnapshot SnapshotOf(HWND window);
+
 class InstallerRun {
  public:
-  // Starts `exe` with `arguments` (each quoted for the command line). With
-  // `unix_environment` ("NAME=value", e.g. a locale, which Wine reads from the
-  // Unix environment only) it is started by `wine` from a shell with those set.
+  // Starts `exe` with `arguments` (see ChildProcess); killed by the destructor
+  // when it still runs.
   InstallerRun(const std::wstring& exe, const std::vector<std::wstring>& arguments,
-               const std::vector<std::string>& unix_environment = {});
-  ~InstallerRun();  // kills the process if it still runs
-  InstallerRun(const InstallerRun&) = delete;
-  InstallerRun& operator=(const InstallerRun&) = delete;
+               const RunOptions& options = {});
 
-  DWORD pid() const { return pid_; }
-  HANDLE process() const { return process_; }
+  const ChildProcess& process() const { return process_; }  // its Wait does not pump
+  DWORD pid() const { return process_.pid(); }
+  DWORD exit_code() const { return process_.exit_code(); }
+  void Kill() { process_.Kill(); }
 
   // Called for every message box seen before it is dismissed; the window's
   // state at that moment is passed along. Returning false leaves the box open.
@@ -49,31 +46,28 @@ class InstallerRun {
   bool Wait(DWORD timeout_ms);
   // Pumps until `condition` holds, the process ends or `timeout_ms` passes.
   bool WaitUntil(const std::function<bool()>& condition, DWORD timeout_ms);
-
-  DWORD exit_code() const;
-  void Kill();
+  // Wait, closing the main window that a failed run keeps open after its box
+  // as the user does. A run that does not end fails the test and is killed.
+  bool RunToEnd(DWORD timeout_ms = 180000);
 
   // The installer's main window right now.
-  WindowSnapshot Snapshot() const;
+  WindowSnapshot Snapshot() const { return SnapshotOf(MainWindow()); }
   HWND MainWindow() const;
+  bool BoxOpen() const { return box_reader_.AnyOpen(); }
   const std::vector<SeenMessageBox>& boxes() const { return boxes_; }
   // The last state of the main window seen while pumping.
   const WindowSnapshot& last_snapshot() const { return last_; }
 
  private:
   void Pump();
-  void StartFromUnix(const std::wstring& exe, const std::vector<std::wstring>& arguments,
-                     const std::vector<std::string>& unix_environment);
-  HANDLE process_ = nullptr;
-  DWORD pid_ = 0;
-  DWORD started_ = 0;
+  DWORD started_ = GetTickCount();
+  ChildProcess process_;
+  MessageBoxReader box_reader_;
   BoxHandler handler_;
   std::vector<SeenMessageBox> boxes_;
-  std::vector<HWND> handled_;
   WindowSnapshot last_;
 };
 
-// Quotes one argument the way CommandLineToArgvW splits it back.
-std::wstring QuoteArgumentForTest(const std::wstring& argument);
+std::wstring InstallerExe();  // build\bin\LanternbrookInstaller.exe
 
 }  // namespace lbtest

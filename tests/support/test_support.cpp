@@ -1,7 +1,10 @@
 #include "tests/support/test_support.h"
 
+#include <shlobj.h>
+
 #include "app/messages.h"
-#include "tests/support/installer_run.h"
+#include "common/win_handles.h"
+#include "tests/support/child_process.h"
 
 #include <atomic>
 #include <cstdio>
@@ -28,6 +31,14 @@ std::wstring BuildDir() { return EnvPath("LB_BUILD_DIR"); }
 std::wstring SourceDir() { return EnvPath("LB_SOURCE_DIR"); }
 std::wstring TestRunDir() { return EnvPath("LB_TEST_RUN_DIR"); }
 std::wstring CertsDir() { return TestRunDir() + L"\\certs"; }
+
+std::wstring DesktopFolder() {
+  PWSTR raw = nullptr;
+  const HRESULT hr = SHGetKnownFolderPath(FOLDERID_Desktop, KF_FLAG_CREATE, nullptr, &raw);
+  CoTaskMemory owned(raw);
+  EXPECT_TRUE(SUCCEEDED(hr) && raw) << "no Desktop in the test prefix";
+  return raw ? std::wstring(raw) : std::wstring();
+}
 
 std::wstring UnixToWindowsPath(const std::string& unix_path) {
   std::wstring result = L"Z:";
@@ -126,18 +137,7 @@ int RunUnix(const std::string& command) {
   const std::string script = "{ " + command + "\n} ; echo $? > " + ShellQuote(unix_marker + ".tmp") +
                              " && mv " + ShellQuote(unix_marker + ".tmp") + " " +
                              ShellQuote(unix_marker);
-  std::wstring line = L"/bin/sh -c " + QuoteArgumentForTest(Widen(script));
-  STARTUPINFOW startup{};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION process{};
-  if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                      &process)) {
-    ADD_FAILURE() << "cannot start /bin/sh for: " << command;
-    return -1;
-  }
-  // For a Unix program Wine fills in no handles: hThread and the ids hold
-  // whatever was on its stack, and closing that "handle" would close one of
-  // this process's own. Nothing here is closed or waited on.
+  if (!ChildProcess(L"/bin/sh", {L"-c", Widen(script)}).started()) return -1;
   for (DWORD waited = 0; !PathExists(marker); waited += 5) {
     if (waited > 30 * 60 * 1000) {
       ADD_FAILURE() << "the command never ended: " << command;

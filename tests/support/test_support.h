@@ -19,6 +19,9 @@ std::wstring BuildDir();    // the CMake build directory
 std::wstring SourceDir();   // the repository
 std::wstring TestRunDir();  // build/test-run: certificates, server logs, display
 std::wstring CertsDir();    // build/test-run/certs
+// The prefix's Desktop folder, created when missing; fails the test when
+// there is none. Found here independently of the installer's own lookup.
+std::wstring DesktopFolder();
 
 // Z:\a\b <-> /a/b (Wine maps the host root to Z:).
 std::wstring UnixToWindowsPath(const std::string& unix_path);

@@ -46,7 +46,7 @@ TEST_F(MadeReleaseInstalls, InstallerInstallsWhatMakeWrote) {
   server.ClearRequests();
 
   std::wstring app = Path(L"app");
-  lbtest::InstallerRun run(lbtest::BuildDir() + L"\\bin\\LanternbrookInstaller.exe",
+  lbtest::InstallerRun run(lbtest::InstallerExe(),
                            {L"--app-dir", app, L"--quiet", L"--no-shortcut", L"--no-launch"});
   ASSERT_TRUE(run.Wait(180000)) << "the installer did not end";
 
@@ -131,7 +131,7 @@ TEST_P(PlantedDlls, LoadOnlyIntoAProgramThatImportsThemAtStart) {
   ASSERT_TRUE(CreateDirectoryW(downloads.c_str(), nullptr));
   const Program program = GetParam().program;
   const std::wstring built = program == Program::kInstaller
-                                 ? lbtest::BuildDir() + L"\\bin\\LanternbrookInstaller.exe"
+                                 ? lbtest::InstallerExe()
                              : program == Program::kReleaseTool
                                  ? lbtest::ReleaseToolPath()
                                  : lbtest::BuildDir() + L"\\stand-ins\\plain_importer.exe";
