@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "app/command_line.h"
-#include "app/desktop_folder.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -191,7 +190,7 @@ INSTANTIATE_TEST_SUITE_P(
 // (gtest's own options) is ignored, and the default folder is the prefix's
 // real Desktop.
 TEST(CommandLineProcess, ReadsTheProcessCommandLineAndTheRealDesktop) {
-  std::wstring desktop = GetDesktopFolder();
+  std::wstring desktop = lbtest::DesktopFolder();
   ASSERT_FALSE(desktop.empty());
   EXPECT_TRUE(std::filesystem::is_directory(std::filesystem::path(desktop)))
       << Narrow(desktop);

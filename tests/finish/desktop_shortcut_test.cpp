@@ -16,7 +16,6 @@
 #include <vector>
 
 #include "common/com_ptr.h"
-#include "common/win_handles.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -31,14 +30,6 @@ struct LinkProperties {
   int icon_index = -1;
   std::wstring arguments;
 };
-
-std::wstring DesktopFolder() {
-  PWSTR raw = nullptr;
-  HRESULT hr = SHGetKnownFolderPath(FOLDERID_Desktop, KF_FLAG_CREATE, nullptr, &raw);
-  CoTaskMemory owned(raw);
-  EXPECT_TRUE(SUCCEEDED(hr) && raw) << "no Desktop in the test prefix";
-  return raw ? std::wstring(raw) : std::wstring();
-}
 
 // Loads a .lnk file with a fresh link object and reads its properties.
 bool ReadLink(const std::wstring& file, LinkProperties& out) {
@@ -81,7 +72,7 @@ class DesktopShortcutTest : public lbtest::TempDirTest {
     lbtest::TempDirTest::SetUp();
     ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
     com_ready_ = true;
-    desktop_ = DesktopFolder();
+    desktop_ = lbtest::DesktopFolder();
     ASSERT_FALSE(desktop_.empty());
     link_file_ = desktop_ + L"\\Lanternbrook.lnk";
     DeleteFileW(link_file_.c_str());
