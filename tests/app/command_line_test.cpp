@@ -17,15 +17,17 @@ const std::wstring kDesktop = L"C:\\Users\\ana\\Desktop";
 const std::wstring kDefaultDir = L"C:\\Users\\ana\\Desktop\\Lanternbrook";
 const std::wstring kDefaultExe = L"C:\\Users\\ana\\Desktop\\Lanternbrook\\LanternbrookEmulator.exe";
 
+// The options expected from `arguments`; a row names what differs from the
+// defaults of an empty command line.
 struct CommandLineCase {
   const char* scenario;
   std::vector<std::wstring> arguments;  // after the program name
-  std::wstring app_dir;
-  std::wstring app_executable;
-  std::uint32_t wait_pid;
-  bool create_shortcut;
-  bool launch_after_install;
-  bool quiet;
+  std::wstring app_dir = kDefaultDir;
+  std::wstring app_executable = kDefaultExe;
+  std::uint32_t wait_pid = 0;
+  bool create_shortcut = true;
+  bool launch_after_install = true;
+  bool quiet = false;
   std::vector<std::wstring> launch_args;
 };
 
@@ -55,83 +57,74 @@ TEST_P(CommandLineTest, ParsesIntoOptions) {
   EXPECT_EQ(NarrowAll(options.launch_args), NarrowAll(c.launch_args));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, CommandLineTest,
-    ::testing::Values(
-        CommandLineCase{"no arguments: Desktop folder, shortcut and launch", {}, kDefaultDir,
-                        kDefaultExe, 0, true, true, false, {}},
-        CommandLineCase{"app dir moves the default executable",
-                        {L"--app-dir", L"D:\\Games\\LB"}, L"D:\\Games\\LB",
-                        L"D:\\Games\\LB\\LanternbrookEmulator.exe", 0, true, true, false, {}},
-        CommandLineCase{"app dir is taken literally, relative stays relative",
-                        {L"--app-dir", L"rel\\..\\dir\\"}, L"rel\\..\\dir\\",
-                        L"rel\\..\\dir\\LanternbrookEmulator.exe", 0, true, true, false, {}},
-        CommandLineCase{"last app dir wins",
-                        {L"--app-dir", L"D:\\one", L"--app-dir", L"D:\\two"}, L"D:\\two",
-                        L"D:\\two\\LanternbrookEmulator.exe", 0, true, true, false, {}},
-        CommandLineCase{"app dir as last argument is empty", {L"--quiet", L"--app-dir"}, L"",
-                        L"LanternbrookEmulator.exe", 0, true, true, true, {}},
-        CommandLineCase{"app dir swallows --quiet as its value", {L"--app-dir", L"--quiet"},
-                        L"--quiet", L"--quiet\\LanternbrookEmulator.exe", 0, true, true, false, {}},
-        CommandLineCase{"relative executable lands inside app dir",
-                        {L"--app-dir", L"D:\\LB", L"--app-executable", L"bin\\run.exe"}, L"D:\\LB",
-                        L"D:\\LB\\bin\\run.exe", 0, true, true, false, {}},
-        CommandLineCase{"absolute executable outside app dir is unchanged",
-                        {L"--app-dir", L"D:\\LB", L"--app-executable", L"E:\\Other\\run.exe"},
-                        L"D:\\LB", L"E:\\Other\\run.exe", 0, true, true, false, {}},
-        CommandLineCase{"network executable is unchanged",
-                        {L"--app-executable", L"\\\\srv\\share\\run.exe"}, kDefaultDir,
-                        L"\\\\srv\\share\\run.exe", 0, true, true, false, {}},
-        CommandLineCase{"rooted executable lands on the drive of app dir",
-                        {L"--app-dir", L"D:\\LB\\sub", L"--app-executable", L"\\tools\\run.exe"},
-                        L"D:\\LB\\sub", L"D:\\tools\\run.exe", 0, true, true, false, {}},
-        CommandLineCase{"drive-relative executable on another drive replaces",
-                        {L"--app-dir", L"D:\\LB", L"--app-executable", L"E:run.exe"}, L"D:\\LB",
-                        L"E:run.exe", 0, true, true, false, {}},
-        CommandLineCase{"drive-relative executable on the same drive continues",
-                        {L"--app-dir", L"D:\\LB", L"--app-executable", L"d:run.exe"}, L"D:\\LB",
-                        L"D:\\LB\\run.exe", 0, true, true, false, {}},
-        CommandLineCase{"empty executable falls back to the default",
-                        {L"--app-executable", L""}, kDefaultDir, kDefaultExe, 0, true, true, false,
-                        {}},
-        CommandLineCase{"executable as last argument falls back to the default",
-                        {L"--app-executable"}, kDefaultDir, kDefaultExe, 0, true, true, false, {}},
-        CommandLineCase{"executable resolved against the last app dir, given before it",
-                        {L"--app-executable", L"run.exe", L"--app-dir", L"D:\\late"},
-                        L"D:\\late", L"D:\\late\\run.exe", 0, true, true, false, {}},
-        CommandLineCase{"wait pid", {L"--wait-pid", L"4242"}, kDefaultDir, kDefaultExe, 4242,
-                        true, true, false, {}},
-        CommandLineCase{"wait pid stops at the first non-digit", {L"--wait-pid", L"12ab"},
-                        kDefaultDir, kDefaultExe, 12, true, true, false, {}},
-        CommandLineCase{"wait pid without digits is 0", {L"--wait-pid", L"abc"}, kDefaultDir,
-                        kDefaultExe, 0, true, true, false, {}},
-        CommandLineCase{"wait pid as last argument is 0", {L"--wait-pid"}, kDefaultDir,
-                        kDefaultExe, 0, true, true, false, {}},
-        CommandLineCase{"last wait pid wins", {L"--wait-pid", L"7", L"--wait-pid", L"9"},
-                        kDefaultDir, kDefaultExe, 9, true, true, false, {}},
-        CommandLineCase{"switches", {L"--no-shortcut", L"--no-launch", L"--quiet"}, kDefaultDir,
-                        kDefaultExe, 0, false, false, true, {}},
-        CommandLineCase{"repeated switches", {L"--quiet", L"--quiet", L"--no-launch", L"--no-launch"},
-                        kDefaultDir, kDefaultExe, 0, true, false, true, {}},
-        CommandLineCase{"launch args keep their order, empty value kept",
-                        {L"--launch-arg", L"--rom", L"--launch-arg", L"C:\\roms\\a b.rom",
-                         L"--launch-arg", L""},
-                        kDefaultDir, kDefaultExe, 0, true, true, false,
-                        {L"--rom", L"C:\\roms\\a b.rom", L""}},
-        CommandLineCase{"launch arg as last argument is an empty argument", {L"--launch-arg"},
-                        kDefaultDir, kDefaultExe, 0, true, true, false, {L""}},
-        CommandLineCase{"launch arg takes an option name as its value",
-                        {L"--launch-arg", L"--no-launch"}, kDefaultDir, kDefaultExe, 0, true, true,
-                        false, {L"--no-launch"}},
-        CommandLineCase{"options are case-sensitive",
-                        {L"--Quiet", L"--NO-LAUNCH", L"--App-Dir", L"D:\\x", L"--no-Shortcut"},
-                        kDefaultDir, kDefaultExe, 0, true, true, false, {}},
-        CommandLineCase{"no abbreviations and no = form",
-                        {L"--quie", L"--app-dir=D:\\x", L"--wait-pid=5", L"-quiet", L"/quiet"},
-                        kDefaultDir, kDefaultExe, 0, true, true, false, {}},
-        CommandLineCase{"unknown arguments are ignored, options after them still count",
-                        {L"install", L"--verbose", L"--quiet"}, kDefaultDir, kDefaultExe, 0, true,
-                        true, true, {}}));
+const CommandLineCase kCommandLineCases[] = {
+    {.scenario = "no arguments: Desktop folder, shortcut and launch"},
+    {.scenario = "app dir moves the default executable",
+     .arguments = {L"--app-dir", L"D:\\Games\\LB"}, .app_dir = L"D:\\Games\\LB",
+     .app_executable = L"D:\\Games\\LB\\LanternbrookEmulator.exe"},
+    {.scenario = "app dir is taken literally, relative stays relative",
+     .arguments = {L"--app-dir", L"rel\\..\\dir\\"}, .app_dir = L"rel\\..\\dir\\",
+     .app_executable = L"rel\\..\\dir\\LanternbrookEmulator.exe"},
+    {.scenario = "last app dir wins",
+     .arguments = {L"--app-dir", L"D:\\one", L"--app-dir", L"D:\\two"}, .app_dir = L"D:\\two",
+     .app_executable = L"D:\\two\\LanternbrookEmulator.exe"},
+    {.scenario = "app dir as last argument is empty", .arguments = {L"--quiet", L"--app-dir"},
+     .app_dir = L"", .app_executable = L"LanternbrookEmulator.exe", .quiet = true},
+    {.scenario = "app dir swallows --quiet as its value", .arguments = {L"--app-dir", L"--quiet"},
+     .app_dir = L"--quiet", .app_executable = L"--quiet\\LanternbrookEmulator.exe"},
+    {.scenario = "relative executable lands inside app dir",
+     .arguments = {L"--app-dir", L"D:\\LB", L"--app-executable", L"bin\\run.exe"},
+     .app_dir = L"D:\\LB", .app_executable = L"D:\\LB\\bin\\run.exe"},
+    {.scenario = "absolute executable outside app dir is unchanged",
+     .arguments = {L"--app-dir", L"D:\\LB", L"--app-executable", L"E:\\Other\\run.exe"},
+     .app_dir = L"D:\\LB", .app_executable = L"E:\\Other\\run.exe"},
+    {.scenario = "network executable is unchanged",
+     .arguments = {L"--app-executable", L"\\\\srv\\share\\run.exe"},
+     .app_executable = L"\\\\srv\\share\\run.exe"},
+    {.scenario = "rooted executable lands on the drive of app dir",
+     .arguments = {L"--app-dir", L"D:\\LB\\sub", L"--app-executable", L"\\tools\\run.exe"},
+     .app_dir = L"D:\\LB\\sub", .app_executable = L"D:\\tools\\run.exe"},
+    {.scenario = "drive-relative executable on another drive replaces",
+     .arguments = {L"--app-dir", L"D:\\LB", L"--app-executable", L"E:run.exe"},
+     .app_dir = L"D:\\LB", .app_executable = L"E:run.exe"},
+    {.scenario = "drive-relative executable on the same drive continues",
+     .arguments = {L"--app-dir", L"D:\\LB", L"--app-executable", L"d:run.exe"},
+     .app_dir = L"D:\\LB", .app_executable = L"D:\\LB\\run.exe"},
+    {.scenario = "empty executable falls back to the default",
+     .arguments = {L"--app-executable", L""}},
+    {.scenario = "executable as last argument falls back to the default",
+     .arguments = {L"--app-executable"}},
+    {.scenario = "executable resolved against the last app dir, given before it",
+     .arguments = {L"--app-executable", L"run.exe", L"--app-dir", L"D:\\late"},
+     .app_dir = L"D:\\late", .app_executable = L"D:\\late\\run.exe"},
+    {.scenario = "wait pid", .arguments = {L"--wait-pid", L"4242"}, .wait_pid = 4242},
+    {.scenario = "wait pid stops at the first non-digit", .arguments = {L"--wait-pid", L"12ab"},
+     .wait_pid = 12},
+    {.scenario = "wait pid without digits is 0", .arguments = {L"--wait-pid", L"abc"}},
+    {.scenario = "wait pid as last argument is 0", .arguments = {L"--wait-pid"}},
+    {.scenario = "last wait pid wins", .arguments = {L"--wait-pid", L"7", L"--wait-pid", L"9"},
+     .wait_pid = 9},
+    {.scenario = "switches", .arguments = {L"--no-shortcut", L"--no-launch", L"--quiet"},
+     .create_shortcut = false, .launch_after_install = false, .quiet = true},
+    {.scenario = "repeated switches",
+     .arguments = {L"--quiet", L"--quiet", L"--no-launch", L"--no-launch"},
+     .launch_after_install = false, .quiet = true},
+    {.scenario = "launch args keep their order, empty value kept",
+     .arguments = {L"--launch-arg", L"--rom", L"--launch-arg", L"C:\\roms\\a b.rom", L"--launch-arg", L""},
+     .launch_args = {L"--rom", L"C:\\roms\\a b.rom", L""}},
+    {.scenario = "launch arg as last argument is an empty argument", .arguments = {L"--launch-arg"},
+     .launch_args = {L""}},
+    {.scenario = "launch arg takes an option name as its value",
+     .arguments = {L"--launch-arg", L"--no-launch"}, .launch_args = {L"--no-launch"}},
+    {.scenario = "options are case-sensitive",
+     .arguments = {L"--Quiet", L"--NO-LAUNCH", L"--App-Dir", L"D:\\x", L"--no-Shortcut"}},
+    {.scenario = "no abbreviations and no = form",
+     .arguments = {L"--quie", L"--app-dir=D:\\x", L"--wait-pid=5", L"-quiet", L"/quiet"}},
+    {.scenario = "unknown arguments are ignored, options after them still count",
+     .arguments = {L"install", L"--verbose", L"--quiet"}, .quiet = true},
+};
+
+INSTANTIATE_TEST_SUITE_P(Table, CommandLineTest, ::testing::ValuesIn(kCommandLineCases));
 
 TEST(CommandLineParse, DesktopWithTrailingSeparatorIsJoinedOnce) {
   InstallOptions options = ParseCommandLineArguments({L"prog"}, L"C:\\Desktop\\");

@@ -41,17 +41,20 @@ enum class Twist {
   kWaitForLiveApp,    // --wait-pid of a stand-in that exits after a few seconds
 };
 
+// What a scenario runs and what it expects; a row names what differs from
+// a plain successful run of the stand-in with launch, no shortcut, a box.
 struct Scenario {
   const char* name;
-  Twist twist;
-  bool fault_server;               // else nginx
-  bool default_folder;             // no --app-dir: Desktop\Lanternbrook
+  Twist twist = Twist::kNone;
+  bool fault_server = false;       // else nginx
+  bool default_folder = false;     // no --app-dir: Desktop\Lanternbrook
   std::vector<std::wstring> args;  // "{app}" is replaced by the test's app_dir
-  std::wstring executable;         // relative path of the launched program in the release
-  bool success;
-  bool shortcut;
-  bool launch;
-  bool quiet;
+  // The relative path of the launched program in the release.
+  std::wstring executable = L"LanternbrookEmulator.exe";
+  bool success = true;
+  bool shortcut = false;
+  bool launch = true;
+  bool quiet = false;
   std::vector<std::wstring> launch_args;
 };
 
@@ -61,31 +64,27 @@ const std::vector<std::wstring> kAwkwardArgs = {
     L"plain", L"with blank", L"quo\"te", L"trailing\\", L"dir with blank\\", L"", L"a\\\\\"b"};
 
 const Scenario kScenarios[] = {
-    {"FreshInstallWithoutArguments", Twist::kNone, false, true, {}, L"LanternbrookEmulator.exe",
-     true, true, true, false, {}},
-    {"SecondRunFindsEverythingIntact", Twist::kSecondRunIntact, false, false,
-     {L"--app-dir", L"{app}", L"--quiet", L"--no-shortcut"}, L"LanternbrookEmulator.exe", true,
-     false, true, true, {}},
-    {"KilledMidDownloadThenResumed", Twist::kKillThenResume, true, false,
-     {L"--app-dir", L"{app}", L"--quiet", L"--no-shortcut", L"--no-launch"},
-     L"LanternbrookEmulator.exe", true, false, false, true, {}},
-    {"FailureInTheMiddleOfTheList", Twist::kFailInTheMiddle, true, false,
-     {L"--app-dir", L"{app}"}, L"LanternbrookEmulator.exe", false, false, false, false, {}},
-    {"OptionsAndAwkwardLaunchArguments", Twist::kNone, false, false,
-     {L"--app-dir", L"{app}", L"--app-executable", L"bin\\LanternbrookEmulator.exe", L"--quiet",
-      L"--no-shortcut", L"--launch-arg", kAwkwardArgs[0], L"--launch-arg", kAwkwardArgs[1],
-      L"--launch-arg", kAwkwardArgs[2], L"--launch-arg", kAwkwardArgs[3], L"--launch-arg",
-      kAwkwardArgs[4], L"--launch-arg", kAwkwardArgs[5], L"--launch-arg", kAwkwardArgs[6]},
-     L"bin\\LanternbrookEmulator.exe", true, false, true, true, kAwkwardArgs},
-    {"NoLaunchQuiet", Twist::kNone, false, false,
-     {L"--app-dir", L"{app}", L"--no-launch", L"--quiet", L"--no-shortcut"},
-     L"LanternbrookEmulator.exe", true, false, false, true, {}},
-    {"CloseDuringRunIsRefused", Twist::kCloseDuringRun, true, false,
-     {L"--app-dir", L"{app}", L"--no-shortcut"}, L"LanternbrookEmulator.exe", true, false, true,
-     false, {}},
-    {"WaitsForTheRunningApplication", Twist::kWaitForLiveApp, false, false,
-     {L"--app-dir", L"{app}", L"--quiet", L"--no-shortcut", L"--no-launch"},
-     L"LanternbrookEmulator.exe", true, false, false, true, {}},
+    {.name = "FreshInstallWithoutArguments", .default_folder = true, .shortcut = true},
+    {.name = "SecondRunFindsEverythingIntact", .twist = Twist::kSecondRunIntact,
+     .args = {L"--app-dir", L"{app}", L"--quiet", L"--no-shortcut"}, .quiet = true},
+    {.name = "KilledMidDownloadThenResumed", .twist = Twist::kKillThenResume, .fault_server = true,
+     .args = {L"--app-dir", L"{app}", L"--quiet", L"--no-shortcut", L"--no-launch"},
+     .launch = false, .quiet = true},
+    {.name = "FailureInTheMiddleOfTheList", .twist = Twist::kFailInTheMiddle, .fault_server = true,
+     .args = {L"--app-dir", L"{app}"}, .success = false, .launch = false},
+    {.name = "OptionsAndAwkwardLaunchArguments",
+     .args = {L"--app-dir", L"{app}", L"--app-executable", L"bin\\LanternbrookEmulator.exe", L"--quiet",
+              L"--no-shortcut", L"--launch-arg", kAwkwardArgs[0], L"--launch-arg", kAwkwardArgs[1],
+              L"--launch-arg", kAwkwardArgs[2], L"--launch-arg", kAwkwardArgs[3], L"--launch-arg",
+              kAwkwardArgs[4], L"--launch-arg", kAwkwardArgs[5], L"--launch-arg", kAwkwardArgs[6]},
+     .executable = L"bin\\LanternbrookEmulator.exe", .quiet = true, .launch_args = kAwkwardArgs},
+    {.name = "NoLaunchQuiet", .args = {L"--app-dir", L"{app}", L"--no-launch", L"--quiet", L"--no-shortcut"},
+     .launch = false, .quiet = true},
+    {.name = "CloseDuringRunIsRefused", .twist = Twist::kCloseDuringRun, .fault_server = true,
+     .args = {L"--app-dir", L"{app}", L"--no-shortcut"}},
+    {.name = "WaitsForTheRunningApplication", .twist = Twist::kWaitForLiveApp,
+     .args = {L"--app-dir", L"{app}", L"--quiet", L"--no-shortcut", L"--no-launch"},
+     .launch = false, .quiet = true},
 };
 
 class InstallerEndToEnd : public lbtest::TempDirTest,

@@ -13,18 +13,20 @@
 #include <string>
 
 #include "common/win_handles.h"
+#include "tests/support/expected_texts.h"
 #include "tests/support/test_support.h"
 
 namespace {
 
+// A row names what differs from a first installation that succeeds.
 struct UpdaterCase {
   const char* name;
-  bool source_present;
-  std::optional<std::string> old_copy;  // LanternbrookUpdater-v2.exe before the call
+  bool source_present = true;
+  std::optional<std::string> old_copy;   // LanternbrookUpdater-v2.exe before the call
   std::optional<std::string> stale_new;  // LanternbrookUpdater-v2.exe.new before the call
-  bool hold_destination;                 // open without delete sharing during the call
-  bool trailing_separator;               // app_dir passed with a final backslash
-  bool fails;
+  bool hold_destination = false;         // open without delete sharing during the call
+  bool trailing_separator = false;       // app_dir passed with a final backslash
+  bool fails = false;
 };
 void PrintTo(const UpdaterCase& c, std::ostream* os) { *os << c.name; }
 
@@ -54,7 +56,7 @@ TEST_P(UpdaterBootstrap, CopiesThroughTheNewSiblingOrLeavesTheDestinationAlone) 
       InstallUpdater(app_dir);
       FAIL() << "expected a failure";
     } catch (const std::runtime_error& error) {
-      EXPECT_STREQ(error.what(), "Falha ao instalar o atualizador do Lanternbrook.");
+      EXPECT_STREQ(error.what(), lbtest::texts::kUpdaterFailed);
     }
   } else {
     InstallUpdater(app_dir);
@@ -85,17 +87,16 @@ TEST_P(UpdaterBootstrap, CopiesThroughTheNewSiblingOrLeavesTheDestinationAlone) 
 INSTANTIATE_TEST_SUITE_P(
     Scenarios, UpdaterBootstrap,
     ::testing::Values(
-        UpdaterCase{"FirstInstall", true, std::nullopt, std::nullopt, false, false, false},
-        UpdaterCase{"AppDirWithTrailingBackslash", true, std::nullopt, std::nullopt, false, true, false},
-        UpdaterCase{"OlderCopyReplaced", true, std::string("old updater v1"), std::nullopt, false,
-                    false, false},
-        UpdaterCase{"StaleNewOverwritten", true, std::string("old updater v1"),
-                    std::string(400000, 'z'), false, false, false},
-        UpdaterCase{"MissingSource", false, std::string("old updater v1"), std::nullopt, false,
-                    false, true},
-        UpdaterCase{"MissingSourceNoCopyYet", false, std::nullopt, std::nullopt, false, false, true},
-        UpdaterCase{"DestinationCannotBeReplaced", true, std::string("running updater"),
-                    std::nullopt, true, false, true}),
+        UpdaterCase{.name = "FirstInstall"},
+        UpdaterCase{.name = "AppDirWithTrailingBackslash", .trailing_separator = true},
+        UpdaterCase{.name = "OlderCopyReplaced", .old_copy = "old updater v1"},
+        UpdaterCase{.name = "StaleNewOverwritten", .old_copy = "old updater v1",
+                    .stale_new = std::string(400000, 'z')},
+        UpdaterCase{.name = "MissingSource", .source_present = false, .old_copy = "old updater v1",
+                    .fails = true},
+        UpdaterCase{.name = "MissingSourceNoCopyYet", .source_present = false, .fails = true},
+        UpdaterCase{.name = "DestinationCannotBeReplaced", .old_copy = "running updater",
+                    .hold_destination = true, .fails = true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 
+#include "tests/support/expected_texts.h"
 #include "tests/transfer/transfer_fixture.h"
 #include "transfer/update_origin.h"
 
@@ -17,13 +18,14 @@ using lbtest::FaultRule;
 using lbtest::FaultServer;
 
 using lbtest::kManifestPath;
+using namespace lbtest::texts;
 
 struct DownloadCase {
   const char* name;
-  std::size_t body_size;           // bytes of the manifest file on the server
+  std::size_t body_size = 0;       // bytes of the manifest file on the server
   FaultRule rule;                  // server behaviour for the manifest
   std::string error;               // expected message; empty: success, body returned whole
-  std::string other_error = "";    // a second acceptable message (a break may hit either call)
+  std::string other_error;         // a second acceptable message (a break may hit either call)
   std::optional<std::uint64_t> sent_below;  // the server must have sent fewer body bytes
 };
 
@@ -80,41 +82,43 @@ FaultRule Refused(int status) {
 INSTANTIATE_TEST_SUITE_P(
     Statuses, ManifestDownload,
     ::testing::Values(
-        DownloadCase{"EmptyBody", 0, {}, ""},
-        DownloadCase{"SmallBody", 5000, {}, ""},
-        DownloadCase{"NotFoundIsRefusedUnread", 0, Refused(404), "O servidor recusou o manifesto.",
-                     "", kBigBody / 4},
-        DownloadCase{"ServerErrorIsRefusedUnread", 0, Refused(500),
-                     "O servidor recusou o manifesto.", "", kBigBody / 4},
-        DownloadCase{"PartialContentIsRefusedUnread", 0, Refused(206),
-                     "O servidor recusou o manifesto.", "", kBigBody / 4},
-        DownloadCase{"NotModifiedIsRefused", 100, {.status = 304, .body = ""},
-                     "O servidor recusou o manifesto."}),
+        DownloadCase{.name = "EmptyBody"},
+        DownloadCase{.name = "SmallBody", .body_size = 5000},
+        DownloadCase{.name = "NotFoundIsRefusedUnread", .rule = Refused(404),
+                     .error = kManifestRefused, .sent_below = kBigBody / 4},
+        DownloadCase{.name = "ServerErrorIsRefusedUnread", .rule = Refused(500),
+                     .error = kManifestRefused, .sent_below = kBigBody / 4},
+        DownloadCase{.name = "PartialContentIsRefusedUnread", .rule = Refused(206),
+                     .error = kManifestRefused, .sent_below = kBigBody / 4},
+        DownloadCase{.name = "NotModifiedIsRefused", .body_size = 100,
+                     .rule = {.status = 304, .body = ""}, .error = kManifestRefused}),
     [](const auto& info) { return std::string(info.param.name); });
 
 INSTANTIATE_TEST_SUITE_P(
     SizeLimit, ManifestDownload,
     ::testing::Values(
-        DownloadCase{"ExactlyTheLimit", MaxManifestBytes, {}, ""},
-        DownloadCase{"OneByteOverTheLimit", MaxManifestBytes + 1, {},
-                     "Manifesto maior que o limite de seguranca."},
-        DownloadCase{"ExactlyTheLimitChunked", MaxManifestBytes, {.chunked = true, .chunk_size = 10000}, ""},
-        DownloadCase{"OneByteOverTheLimitChunked", MaxManifestBytes + 1,
-                     {.chunked = true, .chunk_size = 10000},
-                     "Manifesto maior que o limite de seguranca."},
-        DownloadCase{"EndlessBodyStopsAtTheLimit", 0,
-                     {.endless = true, .endless_limit = kBigBody},
-                     "Manifesto maior que o limite de seguranca.", "", kBigBody / 4}),
+        DownloadCase{.name = "ExactlyTheLimit", .body_size = MaxManifestBytes},
+        DownloadCase{.name = "OneByteOverTheLimit", .body_size = MaxManifestBytes + 1,
+                     .error = kManifestTooLarge},
+        DownloadCase{.name = "ExactlyTheLimitChunked", .body_size = MaxManifestBytes,
+                     .rule = {.chunked = true, .chunk_size = 10000}},
+        DownloadCase{.name = "OneByteOverTheLimitChunked", .body_size = MaxManifestBytes + 1,
+                     .rule = {.chunked = true, .chunk_size = 10000}, .error = kManifestTooLarge},
+        DownloadCase{.name = "EndlessBodyStopsAtTheLimit",
+                     .rule = {.endless = true, .endless_limit = kBigBody},
+                     .error = kManifestTooLarge, .sent_below = kBigBody / 4}),
     [](const auto& info) { return std::string(info.param.name); });
 
 INSTANTIATE_TEST_SUITE_P(
     BrokenBodies, ManifestDownload,
     ::testing::Values(
-        DownloadCase{"ConnectionResetMidBody", 1000000, {.drop_after = 300000},
-                     "Falha ao ler o manifesto.", "Falha ao baixar o manifesto."},
-        DownloadCase{"ChunkedConnectionResetMidBody", 1000000,
-                     {.chunked = true, .drop_after = 300000}, "Falha ao ler o manifesto.",
-                     "Falha ao baixar o manifesto."}),
+        DownloadCase{.name = "ConnectionResetMidBody", .body_size = 1000000,
+                     .rule = {.drop_after = 300000}, .error = "Falha ao ler o manifesto.",
+                     .other_error = "Falha ao baixar o manifesto."},
+        DownloadCase{.name = "ChunkedConnectionResetMidBody", .body_size = 1000000,
+                     .rule = {.chunked = true, .drop_after = 300000},
+                     .error = "Falha ao ler o manifesto.",
+                     .other_error = "Falha ao baixar o manifesto."}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ManifestBody, ByteOrderMarkIsReturnedUnchanged) {
@@ -133,7 +137,7 @@ TEST(ManifestBody, RefusedConnectionRaisesTheNetworkMessage) {
   FaultServer server({.port = lbtest::UpdateOriginPort()});
   server.Stop();
   EXPECT_EQ(lbtest::ErrorText([&] { DownloadManifest(session.get()); }),
-            "Falha de rede ao receber a atualizacao.");
+            kNetworkFailure);
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include "tests/reliability/reliability_support.h"
+#include "tests/support/expected_texts.h"
 #include "tests/support/test_servers.h"
 #include "tests/support/test_support.h"
 
@@ -22,12 +23,7 @@ using lbtest::Narrow;
 using lbtest::ServerRequest;
 using namespace lbrel;
 
-constexpr char kSuccess[] = "Lanternbrook instalado e verificado com sucesso.";
-constexpr char kManifestRefused[] = "O servidor recusou o manifesto.";
-constexpr char kFileRefused[] = "O servidor recusou um arquivo da atualizacao.";
-constexpr char kInterrupted[] = "A conexao foi interrompida.";
-constexpr char kDigest[] = "Um arquivo recebido falhou na verificacao SHA-256.";
-constexpr char kNetwork[] = "Falha de rede ao receber a atualizacao.";
+using namespace lbtest::texts;
 
 constexpr char kVictim[] = "data/a.bin";  // the file most faults hit
 constexpr std::uint64_t kPartialAt = 600000;  // where the run before a resume case is cut
@@ -184,24 +180,33 @@ std::vector<ServerCase> Cases() {
   };
 
   // Refusals.
-  cases.push_back({"manifest answered 500", "server: refusals", manifest_rule(Status(500)), kManifestRefused});
-  cases.push_back({"manifest answered 503", "server: refusals", manifest_rule(Status(503)), kManifestRefused});
-  cases.push_back({"manifest answered 404", "server: refusals", manifest_rule(Status(404)), kManifestRefused});
-  cases.push_back({"file answered 500", "server: refusals", victim_rule(Status(500)), kFileRefused});
-  cases.push_back({"file answered 404", "server: refusals", victim_rule(Status(404)), kFileRefused});
-  cases.push_back({"resume answered 502", "server: refusals", victim_rule(Status(502)), kFileRefused, true,
-                   "localhost", PartialUnchanged});
-  cases.push_back({"resume answered 416", "server: refusals", victim_rule(Status(416)), kFileRefused, true,
-                   "localhost", PartialUnchanged});
-  cases.push_back({"full request answered 416", "server: refusals", victim_rule(Status(416)), kFileRefused});
+  cases.push_back({.name = "manifest answered 500", .group = "server: refusals",
+                   .fault = manifest_rule(Status(500)), .expected = kManifestRefused});
+  cases.push_back({.name = "manifest answered 503", .group = "server: refusals",
+                   .fault = manifest_rule(Status(503)), .expected = kManifestRefused});
+  cases.push_back({.name = "manifest answered 404", .group = "server: refusals",
+                   .fault = manifest_rule(Status(404)), .expected = kManifestRefused});
+  cases.push_back({.name = "file answered 500", .group = "server: refusals",
+                   .fault = victim_rule(Status(500)), .expected = kFileRefused});
+  cases.push_back({.name = "file answered 404", .group = "server: refusals",
+                   .fault = victim_rule(Status(404)), .expected = kFileRefused});
+  cases.push_back({.name = "resume answered 502", .group = "server: refusals",
+                   .fault = victim_rule(Status(502)), .expected = kFileRefused,
+                   .after_partial = true, .check = PartialUnchanged});
+  cases.push_back({.name = "resume answered 416", .group = "server: refusals",
+                   .fault = victim_rule(Status(416)), .expected = kFileRefused,
+                   .after_partial = true, .check = PartialUnchanged});
+  cases.push_back({.name = "full request answered 416", .group = "server: refusals",
+                   .fault = victim_rule(Status(416)), .expected = kFileRefused});
 
   // Ranges and content.
   {
     FaultRule whole;
     whole.ignore_range = true;
-    cases.push_back({"resume answered 200 with the whole file", "server: ranges and content",
-                     victim_rule(whole), kSuccess, true, "localhost",
-                     [](const Scene& s, const std::vector<ServerRequest>& requests) {
+    cases.push_back({.name = "resume answered 200 with the whole file",
+                     .group = "server: ranges and content", .fault = victim_rule(whole),
+                     .expected = kSuccess, .after_partial = true,
+                     .check = [](const Scene& s, const std::vector<ServerRequest>& requests) {
                        const ServerRequest* request = RequestFor(requests, s.Victim().url);
                        ASSERT_NE(request, nullptr);
                        EXPECT_EQ(RangeStart(request->range), s.partial);
@@ -209,30 +214,35 @@ std::vector<ServerCase> Cases() {
                        EXPECT_EQ(request->bytes, s.Victim().bytes.size());
                      }});
   }
-  cases.push_back({"resume answered 206 from an earlier offset", "server: ranges and content",
-                   [](Scene& s) {
+  cases.push_back({.name = "resume answered 206 from an earlier offset",
+                   .group = "server: ranges and content",
+                   .fault = [](Scene& s) {
                      FaultRule rule;
                      rule.range_offset = s.partial - 4096;
                      s.origin->SetRule(s.Victim().url, rule);
                    },
-                   kDigest, true, "localhost", PartialDeleted});
+                   .expected = kDigestMismatch, .after_partial = true, .check = PartialDeleted});
   auto short_by = [](std::uint64_t missing) {
     return [missing](const Scene& s, const std::vector<ServerRequest>&) {
       EXPECT_EQ(lbtest::FileSize(s.PartPath()), s.Victim().bytes.size() - missing);
     };
   };
-  cases.push_back({"resume answered 206 from a later offset", "server: ranges and content",
-                   [](Scene& s) {
+  cases.push_back({.name = "resume answered 206 from a later offset",
+                   .group = "server: ranges and content",
+                   .fault = [](Scene& s) {
                      FaultRule rule;
                      rule.range_offset = s.partial + 4096;
                      s.origin->SetRule(s.Victim().url, rule);
                    },
-                   kInterrupted, true, "localhost", short_by(4096), false, kDigest});
+                   .expected = kInterrupted, .after_partial = true,
+                   .check = short_by(4096), .first_honest = kDigestMismatch});
   {
     FaultRule rule;
     rule.range_offset = 1000;
-    cases.push_back({"request without Range answered 206 from offset 1000", "server: ranges and content",
-                     victim_rule(rule), kInterrupted, false, "localhost", short_by(1000), false, kDigest});
+    cases.push_back({.name = "request without Range answered 206 from offset 1000",
+                     .group = "server: ranges and content", .fault = victim_rule(rule),
+                     .expected = kInterrupted, .check = short_by(1000),
+                     .first_honest = kDigestMismatch});
   }
   auto other_content = [](std::uint64_t size) {
     return [size](Scene& s) {
@@ -242,36 +252,44 @@ std::vector<ServerCase> Cases() {
       s.origin->SetRule(s.Victim().url, rule);
     };
   };
-  cases.push_back({"resume served from other content", "server: ranges and content", other_content(1500000),
-                   kDigest, true, "localhost", PartialDeleted});
-  cases.push_back({"file served with other content of its size", "server: ranges and content",
-                   other_content(1500000), kDigest, false, "localhost", PartialDeleted});
+  cases.push_back({.name = "resume served from other content",
+                   .group = "server: ranges and content", .fault = other_content(1500000),
+                   .expected = kDigestMismatch, .after_partial = true, .check = PartialDeleted});
+  cases.push_back({.name = "file served with other content of its size",
+                   .group = "server: ranges and content", .fault = other_content(1500000),
+                   .expected = kDigestMismatch, .check = PartialDeleted});
 
   // Bodies of the wrong length or framing.
-  cases.push_back({"body 1 MB longer than size", "server: body length", other_content(1500000 + (1 << 20)),
-                   kDigest, false, "localhost", StoppedAtSize});
+  cases.push_back({.name = "body 1 MB longer than size", .group = "server: body length",
+                   .fault = other_content(1500000 + (1 << 20)), .expected = kDigestMismatch,
+                   .check = StoppedAtSize});
   {
     FaultRule endless;
     endless.endless = true;
     endless.endless_limit = 1ull << 30;
-    cases.push_back({"endless body", "server: body length", victim_rule(endless), kDigest, false,
-                     "localhost", StoppedAtSize});
-    cases.push_back({"endless body on resume", "server: body length", victim_rule(endless), kDigest, true,
-                     "localhost", StoppedAtSize});
+    cases.push_back({.name = "endless body", .group = "server: body length",
+                     .fault = victim_rule(endless), .expected = kDigestMismatch,
+                     .check = StoppedAtSize});
+    cases.push_back({.name = "endless body on resume", .group = "server: body length",
+                     .fault = victim_rule(endless), .expected = kDigestMismatch,
+                     .after_partial = true, .check = StoppedAtSize});
   }
   {
     FaultRule shorter;
     shorter.announce_length = 1500000 - 1000;
-    cases.push_back({"Content-Length 1000 bytes short", "server: body length", victim_rule(shorter),
-                     kInterrupted, false, "localhost", PartialKept, true});
+    cases.push_back({.name = "Content-Length 1000 bytes short", .group = "server: body length",
+                     .fault = victim_rule(shorter), .expected = kInterrupted, .check = PartialKept,
+                     .own_process = true});
   }
   {
     // WinHTTP may take a clean close for the end of the body (Wine's always
     // does): the short file is an interrupted download, kept for the next run.
     FaultRule cut;
     cut.close_after = 900000;
-    cases.push_back({"connection closed cleanly inside the body", "server: body length", victim_rule(cut),
-                     kInterrupted, false, "localhost", [](const Scene& s, const std::vector<ServerRequest>& r) {
+    cases.push_back({.name = "connection closed cleanly inside the body",
+                     .group = "server: body length", .fault = victim_rule(cut),
+                     .expected = kInterrupted,
+                     .check = [](const Scene& s, const std::vector<ServerRequest>& r) {
                        PartialKept(s, r);
                        EXPECT_EQ(lbtest::FileSize(s.PartPath()), 900000u) << "every byte sent is kept";
                      }});
@@ -279,11 +297,14 @@ std::vector<ServerCase> Cases() {
   {
     FaultRule chunked;
     chunked.chunked = true;
-    cases.push_back({"chunked body", "server: body length", victim_rule(chunked), kSuccess});
-    cases.push_back({"chunked body on resume", "server: body length", victim_rule(chunked), kSuccess, true});
+    cases.push_back({.name = "chunked body", .group = "server: body length",
+                     .fault = victim_rule(chunked), .expected = kSuccess});
+    cases.push_back({.name = "chunked body on resume", .group = "server: body length",
+                     .fault = victim_rule(chunked), .expected = kSuccess, .after_partial = true});
     FaultRule tiny = chunked;
     tiny.chunk_size = 97;
-    cases.push_back({"chunked body in 97-byte chunks", "server: body length", victim_rule(tiny), kSuccess});
+    cases.push_back({.name = "chunked body in 97-byte chunks", .group = "server: body length",
+                     .fault = victim_rule(tiny), .expected = kSuccess});
   }
 
   // Redirects to plain http. WinHTTP refuses to follow them (the redirect
@@ -303,18 +324,20 @@ std::vector<ServerCase> Cases() {
     ASSERT_TRUE(s.plain);
     EXPECT_EQ(s.plain->Connections(), "") << "the redirect to http was followed";
   };
-  cases.push_back({"manifest redirected to http", "server: redirects and certificates", to_http(true), kNetwork,
-                   false, "localhost", nothing_followed});
-  cases.push_back({"file redirected to http", "server: redirects and certificates", to_http(false), kNetwork,
-                   false, "localhost", nothing_followed});
-  cases.push_back({"file redirected to https on the same server", "server: redirects and certificates",
-                   [](Scene& s) {
+  cases.push_back({.name = "manifest redirected to http",
+                   .group = "server: redirects and certificates", .fault = to_http(true),
+                   .expected = kNetworkFailure, .check = nothing_followed});
+  cases.push_back({.name = "file redirected to http", .group = "server: redirects and certificates",
+                   .fault = to_http(false), .expected = kNetworkFailure, .check = nothing_followed});
+  cases.push_back({.name = "file redirected to https on the same server",
+                   .group = "server: redirects and certificates",
+                   .fault = [](Scene& s) {
                      s.origin->PutFile("moved/a.bin", s.Victim().bytes);
                      FaultRule rule;
                      rule.redirect = "https://localhost:" + std::to_string(s.origin->Port()) + "/moved/a.bin";
                      s.origin->SetRule(s.Victim().url, rule);
                    },
-                   kSuccess});
+                   .expected = kSuccess});
 
   // Certificates that must not be trusted, on the update origin and on a
   // file server named by an absolute address.
@@ -322,12 +345,11 @@ std::vector<ServerCase> Cases() {
     const std::string what = std::string(certificate) == "otherhost" ? "a certificate for another host"
                              : std::string(certificate) == "expired" ? "an expired certificate"
                                                                      : "a self-signed certificate";
-    ServerCase origin_case{"update server with " + what, "server: redirects and certificates",
-                           [](Scene&) {}, kNetwork};
-    origin_case.origin_certificate = certificate;
-    cases.push_back(origin_case);
-    cases.push_back({"file server with " + what, "server: redirects and certificates",
-                     [certificate](Scene& s) {
+    cases.push_back({.name = "update server with " + what, .group = "server: redirects and certificates",
+                     .fault = [](Scene&) {}, .expected = kNetworkFailure, .origin_certificate = certificate});
+    cases.push_back({.name = "file server with " + what,
+                     .group = "server: redirects and certificates",
+                     .fault = [certificate](Scene& s) {
                        lbtest::ServerOptions options;
                        options.certificate = certificate;
                        s.other = std::make_unique<FaultServer>(options);
@@ -336,7 +358,7 @@ std::vector<ServerCase> Cases() {
                        victim.url = "https://localhost:" + std::to_string(s.other->Port()) + "/files/a.bin";
                        PublishManifest(*s.origin, s.release.ManifestJson());
                      },
-                     kNetwork});
+                     .expected = kNetworkFailure});
   }
 
   // Manifest bodies.
@@ -344,8 +366,9 @@ std::vector<ServerCase> Cases() {
     FaultRule endless;
     endless.endless = true;
     endless.endless_limit = 64ull << 20;
-    cases.push_back({"endless manifest", "server: body length", manifest_rule(endless),
-                     "Manifesto maior que o limite de seguranca."});
+    cases.push_back({.name = "endless manifest", .group = "server: body length",
+                     .fault = manifest_rule(endless),
+                     .expected = kManifestTooLarge});
   }
   return cases;
 }

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/expected_texts.h"
 #include "tests/transfer/transfer_fixture.h"
 
 namespace {
@@ -14,6 +15,7 @@ namespace {
 using lbtest::FaultRule;
 using lbtest::FaultServer;
 using lbtest::Narrow;
+namespace texts = lbtest::texts;
 
 // --- ParseUrl ------------------------------------------------------------------
 
@@ -55,7 +57,7 @@ INSTANTIATE_TEST_SUITE_P(
 class ParseUrlRejects : public ::testing::TestWithParam<std::wstring> {};
 
 TEST_P(ParseUrlRejects, WithTheUpdateUrlMessage) {
-  EXPECT_EQ(lbtest::ErrorText([] { ParseUrl(GetParam()); }), "URL de atualizacao invalida.");
+  EXPECT_EQ(lbtest::ErrorText([] { ParseUrl(GetParam()); }), texts::kBadUpdateUrl);
 }
 
 INSTANTIATE_TEST_SUITE_P(Urls, ParseUrlRejects,
@@ -64,17 +66,18 @@ INSTANTIATE_TEST_SUITE_P(Urls, ParseUrlRejects,
 
 // --- HttpGet -------------------------------------------------------------------
 
+// A row names what differs from a plain GET of the whole file.
 struct GetCase {
   const char* name;
-  std::string path;          // request path on the test server
-  std::uint64_t range_start;
-  bool with_range;
-  FaultRule rule;            // server behaviour for the path
-  std::uint32_t status;      // status HttpGet must return
-  std::size_t body_from;     // expected body: the file from this offset ...
-  bool empty_body = false;   // ... or nothing
-  std::string logged_range;  // Range header the server must see
-  std::size_t requests = 1;  // requests the server must see
+  std::string path = "/files/a.bin";  // request path on the test server
+  std::uint64_t range_start = 0;
+  bool with_range = false;
+  FaultRule rule;                     // server behaviour for the path
+  std::uint32_t status = 200;         // status HttpGet must return
+  std::size_t body_from = 0;          // expected body: the file from this offset ...
+  bool empty_body = false;            // ... or nothing
+  std::string logged_range;           // Range header the server must see
+  std::size_t requests = 1;           // requests the server must see
 };
 void PrintTo(const GetCase& c, std::ostream* out) { *out << c.name; }
 
@@ -122,24 +125,27 @@ TEST_P(HttpGetTable, SendsTheRequestAndReturnsTheStatusUnjudged) {
 INSTANTIATE_TEST_SUITE_P(
     Requests, HttpGetTable,
     ::testing::Values(
-        GetCase{"PlainGetHasNoRangeHeader", "/files/a.bin", 0, false, {}, 200, 0},
-        GetCase{"RangeStartIsIgnoredWithoutTheFlag", "/files/a.bin", 5000, false, {}, 200, 0},
-        GetCase{"QueryIsSentAsPartOfThePath", "/files/a.bin?build=7&x=%41", 0, false, {}, 200, 0},
-        GetCase{"RangeFromOneMebibyte", "/files/a.bin", 1048576, true, {}, 206, 1048576, false,
-                "bytes=1048576-"},
-        GetCase{"RangeFromZeroWhenAsked", "/files/a.bin", 0, true, {}, 206, 0, false, "bytes=0-"},
-        GetCase{"IgnoredRangeComesBackAs200", "/files/a.bin", 777, true, {.ignore_range = true},
-                200, 0, false, "bytes=777-"},
-        GetCase{"PartialContentWithoutRangeIsReturned", "/files/a.bin", 0, false,
-                {.status = 206}, 206, 0},
-        GetCase{"NotFound", "/files/a.bin", 0, false, {.status = 404, .body = ""}, 404, 0, true},
-        GetCase{"RangeNotSatisfiable", "/files/a.bin", kFileSize, true, {}, 416, 0, true,
-                "bytes=" + std::to_string(kFileSize) + "-"},
-        GetCase{"ServerError", "/files/a.bin", 0, false, {.status = 500, .body = ""}, 500, 0,
-                true},
-        GetCase{"ChunkedBody", "/files/a.bin", 0, false, {.chunked = true}, 200, 0},
-        GetCase{"RedirectIsFollowedBySession", "/moved.bin", 0, false,
-                {.redirect = "/files/a.bin"}, 200, 0, false, "", 2}),
+        GetCase{.name = "PlainGetHasNoRangeHeader"},
+        GetCase{.name = "RangeStartIsIgnoredWithoutTheFlag", .range_start = 5000},
+        GetCase{.name = "QueryIsSentAsPartOfThePath", .path = "/files/a.bin?build=7&x=%41"},
+        GetCase{.name = "RangeFromOneMebibyte", .range_start = 1048576, .with_range = true,
+                .status = 206, .body_from = 1048576, .logged_range = "bytes=1048576-"},
+        GetCase{.name = "RangeFromZeroWhenAsked", .with_range = true, .status = 206,
+                .logged_range = "bytes=0-"},
+        GetCase{.name = "IgnoredRangeComesBackAs200", .range_start = 777, .with_range = true,
+                .rule = {.ignore_range = true}, .logged_range = "bytes=777-"},
+        GetCase{.name = "PartialContentWithoutRangeIsReturned", .rule = {.status = 206},
+                .status = 206},
+        GetCase{.name = "NotFound", .rule = {.status = 404, .body = ""}, .status = 404,
+                .empty_body = true},
+        GetCase{.name = "RangeNotSatisfiable", .range_start = kFileSize, .with_range = true,
+                .status = 416, .empty_body = true,
+                .logged_range = "bytes=" + std::to_string(kFileSize) + "-"},
+        GetCase{.name = "ServerError", .rule = {.status = 500, .body = ""}, .status = 500,
+                .empty_body = true},
+        GetCase{.name = "ChunkedBody", .rule = {.chunked = true}},
+        GetCase{.name = "RedirectIsFollowedBySession", .path = "/moved.bin",
+                .rule = {.redirect = "/files/a.bin"}, .requests = 2}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // The scheme's default port: a server on 443 answers "https://localhost/...".
@@ -186,17 +192,16 @@ TEST_P(HttpGetFailure, RaisesTheNetworkMessageAndNothingReachesTheServer) {
 INSTANTIATE_TEST_SUITE_P(
     Network, HttpGetFailure,
     ::testing::Values(
-        FailureCase{"RefusedConnection", "", "Falha de rede ao receber a atualizacao."},
-        FailureCase{"SelfSignedCertificate", "selfsigned", "Falha de rede ao receber a atualizacao."},
-        FailureCase{"CertificateForAnotherHost", "otherhost",
-                    "Falha de rede ao receber a atualizacao."},
-        FailureCase{"ExpiredCertificate", "expired", "Falha de rede ao receber a atualizacao."}),
+        FailureCase{"RefusedConnection", "", texts::kNetworkFailure},
+        FailureCase{"SelfSignedCertificate", "selfsigned", texts::kNetworkFailure},
+        FailureCase{"CertificateForAnotherHost", "otherhost", texts::kNetworkFailure},
+        FailureCase{"ExpiredCertificate", "expired", texts::kNetworkFailure}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(HttpGetFailures, MalformedUrlFailsBeforeAnyConnection) {
   WinHttpHandle session = lbtest::OpenRunSession();
   EXPECT_EQ(lbtest::ErrorText([&] { HttpGet(session.get(), L"localhost:47520/x", 0, true); }),
-            "URL de atualizacao invalida.");
+            texts::kBadUpdateUrl);
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include "app/globals.h"
 #include "app/messages.h"
 #include "common/paths.h"
+#include "tests/support/expected_texts.h"
 #include "tests/support/test_release.h"
 #include "tests/transfer/transfer_fixture.h"
 #include "transfer/manifest_path.h"
@@ -25,12 +26,7 @@ using lbtest::FaultServer;
 using lbtest::Narrow;
 using lbtest::ServerRequest;
 
-constexpr wchar_t kVerifying[] = L"Verificando instalacao";
-constexpr wchar_t kDownloading[] = L"Baixando Lanternbrook";
-constexpr char kRefused[] = "O servidor recusou um arquivo da atualizacao.";
-constexpr char kVerificationFailed[] = "Um arquivo recebido falhou na verificacao SHA-256.";
-constexpr char kInterrupted[] = "A conexao foi interrompida.";
-const std::string kUnsafePathMessage = "Caminho inseguro no manifesto.";
+namespace texts = lbtest::texts;
 
 constexpr std::size_t kSize = 700001;       // the file's size in the manifest
 constexpr std::uint64_t kBefore = 5000;     // bytes_done from earlier files of the run
@@ -133,16 +129,17 @@ enum class Left {
   kPartialKept,       // something stays at the partial file's place, no target
 };
 
+// A row names what differs from the defaults: nothing before, no request, the target in place.
 struct InstallCase {
   const char* name;
-  Before before;
-  std::size_t partial;
+  Before before = Before::kNothing;
+  std::size_t partial = 0;
   FaultRule rule;                     // server behaviour for the file
   std::string error;                  // expected failure; empty: success
   std::vector<std::string> ranges;    // Range header of each request ("" for none)
   std::vector<int> statuses;          // status of each request
-  Left left;
-  std::optional<std::uint64_t> added = std::nullopt;  // added to bytes_done (default: kSize)
+  Left left = Left::kTarget;
+  std::optional<std::uint64_t> added;  // added to bytes_done (default: kSize)
   bool drops_back = false;            // the bar goes back once (server restarted)
   std::string path = "data/file.bin";
   std::string url = "";               // the entry's url instead of the server's absolute one
@@ -226,7 +223,7 @@ TEST_P(InstallFileCases, EndsAsExpectedOnDiskOnTheWireAndOnTheBar) {
     EXPECT_EQ(bytes_done_, kBefore + added);
   }
   const std::vector<Post> posts = Posts();
-  if (c.error == kUnsafePathMessage) {
+  if (c.error == texts::kUnsafePath) {
     EXPECT_TRUE(posts.empty());
     EXPECT_FALSE(lbtest::PathExists(app_dir_)) << "nothing is touched before the path passes";
     return;
@@ -235,19 +232,19 @@ TEST_P(InstallFileCases, EndsAsExpectedOnDiskOnTheWireAndOnTheBar) {
   for (const Post& post : posts) EXPECT_EQ(Narrow(post.detail), Narrow(detail));
   if (requests.empty() && c.error.empty()) {
     ASSERT_EQ(posts.size(), 1u);
-    EXPECT_EQ(Narrow(posts[0].status), Narrow(kVerifying));
+    EXPECT_EQ(Narrow(posts[0].status), texts::kVerifying);
     EXPECT_EQ(posts[0].bar, Bar(kBefore + kSize));
     return;
   }
   ASSERT_FALSE(posts.empty());
   const std::uint64_t resume =
       c.ranges.empty() || c.ranges[0].empty() ? 0 : std::stoull(c.ranges[0].substr(6));
-  EXPECT_EQ(Narrow(posts[0].status), Narrow(kDownloading));
+  EXPECT_EQ(Narrow(posts[0].status), texts::kDownloading);
   EXPECT_EQ(posts[0].bar, Bar(kBefore + resume)) << "the announce counts the resumed bytes";
   if (requests.empty()) EXPECT_EQ(posts.size(), 1u) << "only the announce precedes the request";
   int drops = 0;
   for (std::size_t i = 1; i < posts.size(); ++i) {
-    EXPECT_EQ(Narrow(posts[i].status), Narrow(kDownloading));
+    EXPECT_EQ(Narrow(posts[i].status), texts::kDownloading);
     if (posts[i].bar < posts[i - 1].bar) ++drops;
   }
   EXPECT_EQ(drops, c.drops_back ? 1 : 0);
@@ -260,72 +257,77 @@ const std::string kWholeFile = "";
 INSTANTIATE_TEST_SUITE_P(
     Situations, InstallFileCases,
     ::testing::Values(
-        InstallCase{"IntactTargetCostsNoRequest", Before::kIntactTarget, 0, {}, "", {}, {},
-                    Left::kTarget},
-        InstallCase{"IntactTargetWithUpperCaseHash", Before::kIntactTarget, 0, {}, "", {}, {},
-                    Left::kTarget, {}, false, "data/file.bin", "", true},
-        InstallCase{"FreshDownload", Before::kNothing, 0, {}, "", {kWholeFile}, {200},
-                    Left::kTarget},
-        InstallCase{"FreshDownloadWithUpperCaseHash", Before::kNothing, 0, {}, "", {kWholeFile},
-                    {200}, Left::kTarget, {}, false, "data/file.bin", "", true},
-        InstallCase{"RootedUrlIsFetchedFromTheUpdateServer", Before::kNothing, 0, {}, "",
-                    {kWholeFile}, {200}, Left::kTarget, {}, false, "data/file.bin",
-                    "/files/file.bin"},
-        InstallCase{"StaleTargetOfTheSameSizeIsReplaced", Before::kStaleTarget, 0, {}, "",
-                    {kWholeFile}, {200}, Left::kTarget},
-        InstallCase{"ChunkedBody", Before::kNothing, 0, {.chunked = true, .chunk_size = 5000}, "",
-                    {kWholeFile}, {200}, Left::kTarget},
-        InstallCase{"PartialContentToAFullRequest", Before::kNothing, 0, {.status = 206}, "",
-                    {kWholeFile}, {206}, Left::kTarget},
-        InstallCase{"NestedPathMirrorsTheStagingTree", Before::kNothing, 0, {}, "", {kWholeFile},
-                    {200}, Left::kTarget, {}, false, "data/maps/deep/a.bin"}),
+        InstallCase{.name = "IntactTargetCostsNoRequest", .before = Before::kIntactTarget},
+        InstallCase{.name = "IntactTargetWithUpperCaseHash", .before = Before::kIntactTarget,
+                    .upper_hash = true},
+        InstallCase{.name = "FreshDownload", .ranges = {kWholeFile}, .statuses = {200}},
+        InstallCase{.name = "FreshDownloadWithUpperCaseHash", .ranges = {kWholeFile},
+                    .statuses = {200}, .upper_hash = true},
+        InstallCase{.name = "RootedUrlIsFetchedFromTheUpdateServer", .ranges = {kWholeFile},
+                    .statuses = {200}, .url = "/files/file.bin"},
+        InstallCase{.name = "StaleTargetOfTheSameSizeIsReplaced", .before = Before::kStaleTarget,
+                    .ranges = {kWholeFile}, .statuses = {200}},
+        InstallCase{.name = "ChunkedBody", .rule = {.chunked = true, .chunk_size = 5000},
+                    .ranges = {kWholeFile}, .statuses = {200}},
+        InstallCase{.name = "PartialContentToAFullRequest", .rule = {.status = 206},
+                    .ranges = {kWholeFile}, .statuses = {206}},
+        InstallCase{.name = "NestedPathMirrorsTheStagingTree", .ranges = {kWholeFile},
+                    .statuses = {200}, .path = "data/maps/deep/a.bin"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 INSTANTIATE_TEST_SUITE_P(
     LeftoverPartial, InstallFileCases,
     ::testing::Values(
-        InstallCase{"EmptyPartialSendsNoRange", Before::kPartial, 0, {}, "", {kWholeFile}, {200},
-                    Left::kTarget},
-        InstallCase{"CompleteValidPartialIsMovedWithoutRequest", Before::kPartial, kSize, {}, "",
-                    {}, {}, Left::kTarget},
-        InstallCase{"CompleteWrongPartialIsFetchedAgain", Before::kWrongPartial, kSize, {}, "",
-                    {kWholeFile}, {200}, Left::kTarget},
-        InstallCase{"OversizePartialIsFetchedAgain", Before::kWrongPartial, kSize + 100, {}, "",
-                    {kWholeFile}, {200}, Left::kTarget},
-        InstallCase{"ShortPartialAppendsOn206", Before::kPartial, 300000, {}, "",
-                    {"bytes=300000-"}, {206}, Left::kTarget},
-        InstallCase{"ShortPartialRestartsOn200", Before::kPartial, 420000,
-                    {.ignore_range = true, .chunk_size = 65536}, "", {"bytes=420000-"}, {200},
-                    Left::kTarget, {}, true},
-        InstallCase{"ShortPartialRefusedWith416", Before::kPartial, 300000, {.status = 416},
-                    kRefused, {"bytes=300000-"}, {416}, Left::kPartialUnchanged, 300000}),
+        InstallCase{.name = "EmptyPartialSendsNoRange", .before = Before::kPartial,
+                    .ranges = {kWholeFile}, .statuses = {200}},
+        InstallCase{.name = "CompleteValidPartialIsMovedWithoutRequest", .before = Before::kPartial,
+                    .partial = kSize},
+        InstallCase{.name = "CompleteWrongPartialIsFetchedAgain", .before = Before::kWrongPartial,
+                    .partial = kSize, .ranges = {kWholeFile}, .statuses = {200}},
+        InstallCase{.name = "OversizePartialIsFetchedAgain", .before = Before::kWrongPartial,
+                    .partial = kSize + 100, .ranges = {kWholeFile}, .statuses = {200}},
+        InstallCase{.name = "ShortPartialAppendsOn206", .before = Before::kPartial,
+                    .partial = 300000, .ranges = {"bytes=300000-"}, .statuses = {206}},
+        InstallCase{.name = "ShortPartialRestartsOn200", .before = Before::kPartial,
+                    .partial = 420000, .rule = {.ignore_range = true, .chunk_size = 65536},
+                    .ranges = {"bytes=420000-"}, .statuses = {200}, .drops_back = true},
+        InstallCase{.name = "ShortPartialRefusedWith416", .before = Before::kPartial,
+                    .partial = 300000, .rule = {.status = 416},
+                    .error = texts::kFileRefused, .ranges = {"bytes=300000-"},
+                    .statuses = {416}, .left = Left::kPartialUnchanged, .added = 300000}),
     [](const auto& info) { return std::string(info.param.name); });
 
 INSTANTIATE_TEST_SUITE_P(
     Failures, InstallFileCases,
     ::testing::Values(
-        InstallCase{"NotFoundCreatesNoPartial", Before::kNothing, 0, {.status = 404, .body = ""},
-                    kRefused, {kWholeFile}, {404}, Left::kNoFiles, 0},
-        InstallCase{"ServerErrorOnResumeKeepsThePartial", Before::kPartial, 1000,
-                    {.status = 500, .body = ""}, kRefused, {"bytes=1000-"}, {500},
-                    Left::kPartialUnchanged, 1000},
-        InstallCase{"PartialPathTakenByAFolder", Before::kPartialIsFolder, 0, {},
-                    "Nao foi possivel gravar os arquivos na Area de Trabalho.", {kWholeFile}, {200},
-                    Left::kPartialKept, 0},
-        InstallCase{"StagingFolderPathTouchesNothing", Before::kNothing, 0, {}, kUnsafePathMessage,
-                    {}, {}, Left::kNoFiles, 0, false, ".Install-Staging ./data/file.bin"},
-        InstallCase{"ClimbingPathTouchesNothing", Before::kNothing, 0, {}, kUnsafePathMessage, {},
-                    {}, Left::kNoFiles, 0, false, "data/../../file.bin"},
-        InstallCase{"PlainHttpUrlIsRefusedBeforeAnyRequest", Before::kNothing, 0, {},
-                    "URL de arquivo insegura no manifesto.", {}, {}, Left::kNoFiles, 0, false,
-                    "data/file.bin", "http://localhost/files/file.bin"},
-        InstallCase{"ContentChangedUnderAResume", Before::kWrongPartial, 300000, {},
-                    kVerificationFailed, {"bytes=300000-"}, {206}, Left::kNoFiles, kSize},
+        InstallCase{.name = "NotFoundCreatesNoPartial", .rule = {.status = 404, .body = ""},
+                    .error = texts::kFileRefused, .ranges = {kWholeFile}, .statuses = {404},
+                    .left = Left::kNoFiles, .added = 0},
+        InstallCase{.name = "ServerErrorOnResumeKeepsThePartial", .before = Before::kPartial,
+                    .partial = 1000, .rule = {.status = 500, .body = ""},
+                    .error = texts::kFileRefused, .ranges = {"bytes=1000-"},
+                    .statuses = {500}, .left = Left::kPartialUnchanged, .added = 1000},
+        InstallCase{.name = "PartialPathTakenByAFolder", .before = Before::kPartialIsFolder,
+                    .error = texts::kCannotWrite, .ranges = {kWholeFile}, .statuses = {200},
+                    .left = Left::kPartialKept, .added = 0},
+        InstallCase{.name = "StagingFolderPathTouchesNothing", .error = texts::kUnsafePath,
+                    .left = Left::kNoFiles, .added = 0,
+                    .path = ".Install-Staging ./data/file.bin"},
+        InstallCase{.name = "ClimbingPathTouchesNothing", .error = texts::kUnsafePath,
+                    .left = Left::kNoFiles, .added = 0, .path = "data/../../file.bin"},
+        InstallCase{.name = "PlainHttpUrlIsRefusedBeforeAnyRequest", .error = texts::kUnsafeUrl,
+                    .left = Left::kNoFiles, .added = 0,
+                    .url = "http://localhost/files/file.bin"},
+        InstallCase{.name = "ContentChangedUnderAResume", .before = Before::kWrongPartial,
+                    .partial = 300000, .error = texts::kDigestMismatch,
+                    .ranges = {"bytes=300000-"}, .statuses = {206}, .left = Left::kNoFiles,
+                    .added = kSize},
         // A body that ends short is a broken connection, whatever the server
         // claimed: the bytes stay, and a wrong file fails its digest once complete.
-        InstallCase{"ResumeAnsweredFromALaterOffsetEndsShort", Before::kPartial, 300000,
-                    {.range_offset = 301000}, kInterrupted, {"bytes=300000-"}, {206},
-                    Left::kPartialKept, kSize - 1000}),
+        InstallCase{.name = "ResumeAnsweredFromALaterOffsetEndsShort", .before = Before::kPartial,
+                    .partial = 300000, .rule = {.range_offset = 301000},
+                    .error = texts::kInterrupted, .ranges = {"bytes=300000-"},
+                    .statuses = {206}, .left = Left::kPartialKept, .added = kSize - 1000}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // A server that sends more than `size` is cut off at `size`: the partial
@@ -333,14 +335,16 @@ INSTANTIATE_TEST_SUITE_P(
 INSTANTIATE_TEST_SUITE_P(
     OverlongBodies, InstallFileCases,
     ::testing::Values(
-        InstallCase{"LargerFileThanListed", Before::kNothing, 0, {.content = "files/big.bin"},
-                    kVerificationFailed, {kWholeFile}, {200}, Left::kNoFiles, kUpToSize},
-        InstallCase{"EndlessBody", Before::kNothing, 0,
-                    {.endless = true, .endless_limit = 1ull << 30}, kVerificationFailed,
-                    {kWholeFile}, {200}, Left::kNoFiles, kUpToSize},
-        InstallCase{"ResumeAnsweredFromAnEarlierOffset", Before::kPartial, 300000,
-                    {.range_offset = 299000}, kVerificationFailed, {"bytes=300000-"}, {206},
-                    Left::kNoFiles, kUpToSize}),
+        InstallCase{.name = "LargerFileThanListed", .rule = {.content = "files/big.bin"},
+                    .error = texts::kDigestMismatch, .ranges = {kWholeFile},
+                    .statuses = {200}, .left = Left::kNoFiles, .added = kUpToSize},
+        InstallCase{.name = "EndlessBody", .rule = {.endless = true, .endless_limit = 1ull << 30},
+                    .error = texts::kDigestMismatch, .ranges = {kWholeFile},
+                    .statuses = {200}, .left = Left::kNoFiles, .added = kUpToSize},
+        InstallCase{.name = "ResumeAnsweredFromAnEarlierOffset", .before = Before::kPartial,
+                    .partial = 300000, .rule = {.range_offset = 299000},
+                    .error = texts::kDigestMismatch, .ranges = {"bytes=300000-"},
+                    .statuses = {206}, .left = Left::kNoFiles, .added = kUpToSize}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // --- runs that follow one another -------------------------------------------------
@@ -352,7 +356,7 @@ TEST_F(InstallFileTest, ChangedContentFailsAndTheNextRunStartsOver) {
   const ManifestFile file = Entry("data/file.bin", content_);
   lbtest::WriteFileBytes(Part(file.path), old_content.substr(0, 250000));
 
-  EXPECT_EQ(Install(file), kVerificationFailed);
+  EXPECT_EQ(Install(file), texts::kDigestMismatch);
   EXPECT_FALSE(lbtest::PathExists(Part(file.path)));
   EXPECT_FALSE(lbtest::PathExists(Target(file.path)));
   Posts();
@@ -389,7 +393,7 @@ TEST_P(CutConnection, KeepsTheBytesAndTheNextRunAsksForTheRest) {
   const ManifestFile file = Entry("data/maps/deep/a.bin", content_);
   server_.SetRule("/files/file.bin", c.rule);
 
-  EXPECT_EQ(Install(file), kInterrupted);
+  EXPECT_EQ(Install(file), texts::kInterrupted);
   const std::string kept = lbtest::ReadFileBytes(Part(file.path));
   if (c.clean) EXPECT_EQ(kept.size(), c.cut) << "every byte sent was kept";
   EXPECT_LE(kept.size(), c.cut);
@@ -441,7 +445,7 @@ TEST_F(InstallFileTest, LockedTargetFailsTheRenameAndTheNextRunRenamesWithoutReq
                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     ASSERT_TRUE(lock);
 
-    EXPECT_EQ(Install(file), "Nao foi possivel finalizar um arquivo da instalacao.");
+    EXPECT_EQ(Install(file), texts::kCannotFinishFile);
     EXPECT_TRUE(lbtest::ReadFileBytes(Part(file.path)) == content_) << "verified file kept";
     EXPECT_EQ(bytes_done_, kBefore + kSize);
   }
@@ -454,7 +458,7 @@ TEST_F(InstallFileTest, LockedTargetFailsTheRenameAndTheNextRunRenamesWithoutReq
   EXPECT_EQ(server_.Requests().size(), 1u) << "the second run makes no request";
   const std::vector<Post> posts = Posts();
   ASSERT_EQ(posts.size(), 1u);
-  EXPECT_EQ(Narrow(posts[0].status), Narrow(kVerifying));
+  EXPECT_EQ(Narrow(posts[0].status), texts::kVerifying);
   EXPECT_EQ(posts[0].bar, Bar(kBefore + kSize));
 }
 
@@ -466,7 +470,7 @@ TEST_F(InstallFileTest, UntrustedFileServerWritesNothing) {
   ManifestFile file = Entry("data/file.bin", content_);
   file.url = Narrow(untrusted.Url("/files/file.bin"));
 
-  EXPECT_EQ(Install(file), "Falha de rede ao receber a atualizacao.");
+  EXPECT_EQ(Install(file), texts::kNetworkFailure);
   EXPECT_FALSE(lbtest::PathExists(Part(file.path)));
   EXPECT_FALSE(lbtest::PathExists(Target(file.path)));
   EXPECT_TRUE(untrusted.Requests().empty());
