@@ -92,7 +92,10 @@ ChildProcess::ChildProcess(const std::wstring& exe, const std::vector<std::wstri
     return;
   }
   started_ = true;
-  if (!info.hProcess) return;  // a Unix program: the other fields are garbage
+  // For a Unix program Wine fills in no handles: hThread and the ids hold
+  // whatever was on its stack, and closing that "handle" would close one of
+  // this process's own. Nothing of it is kept, closed or waited on.
+  if (exe.starts_with(L"/") || !info.hProcess) return;
   CloseHandle(info.hThread);
   process_.reset(info.hProcess);
   pid_ = info.dwProcessId;

@@ -5,9 +5,8 @@
 // for with a time-out, its exit code and output collected, and it is killed
 // when the object goes while it still runs.
 //
-// Wine starts a Unix program (/bin/sh) without a process to wait for: such a
-// program has no handle and no id here (its PROCESS_INFORMATION fields other
-// than the null process handle are garbage and are never used).
+// Wine starts a Unix program (an `exe` that is a Unix path, like /bin/sh)
+// without a process to wait for: it has no handle and no id here.
 #include <windows.h>
 
 #include <string>
