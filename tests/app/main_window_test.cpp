@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <filesystem>
 #include <functional>
 #include <map>
 #include <string>
@@ -20,6 +19,7 @@
 #include "tests/support/expected_texts.h"
 #include "tests/support/launch_record.h"
 #include "tests/support/message_boxes.h"
+#include "tests/support/test_release.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -107,12 +107,8 @@ class InstallerWindowTest : public lbtest::TempDirTest {
 
   // A copy of the stand-in application in a folder with a blank in its name.
   std::wstring InstallStandIn() {
-    std::wstring folder = Path(L"app folder");
-    std::filesystem::create_directories(std::filesystem::path(folder));
-    std::wstring exe = folder + L"\\LanternbrookEmulator.exe";
-    std::filesystem::copy_file(
-        std::filesystem::path(lbtest::BuildDir() + L"\\stand-ins\\LanternbrookEmulator.exe"),
-        std::filesystem::path(exe));
+    const std::wstring exe = Path(L"app folder\\LanternbrookEmulator.exe");
+    lbtest::WriteFileBytes(exe, lbtest::StandIn("LanternbrookEmulator.exe"));
     return exe;
   }
 
@@ -277,7 +273,7 @@ TEST_F(InstallerWindowTest, CloseDuringTheRunWarnsAndKeepsTheWindow) {
   Post(ProgressMessage, 321, L"Baixando Lanternbrook\narquivo.bin");
   for (int attempt = 0; attempt < 3; ++attempt) {
     ASSERT_TRUE(PostMessageW(window_, WM_CLOSE, 0, 0));
-    ASSERT_TRUE(PumpUntil([&] { return watcher.count() == size_t(attempt + 1); }, 10000))
+    ASSERT_TRUE(PumpUntil([&] { return watcher.boxes().size() == size_t(attempt + 1); }, 10000))
         << "no warning for close attempt " << attempt + 1;
     PumpPending();
     ASSERT_TRUE(IsWindow(window_));
@@ -325,7 +321,7 @@ TEST_P(CompletionMessageTest, ShowsTheOutcome) {
     EXPECT_TRUE(quit_seen_);
     EXPECT_EQ(quit_code_, 0u);
   } else {
-    ASSERT_TRUE(PumpUntil([&] { return watcher.count() == 1; }, 10000));
+    ASSERT_TRUE(PumpUntil([&] { return watcher.boxes().size() == 1; }, 10000));
     PumpUntil([] { return false; }, 300);  // the box is dismissed meanwhile
     ASSERT_TRUE(IsWindow(window_)) << "a failure without quiet leaves the window open";
     EXPECT_EQ(Label(101), texts::kFailedStatus);
@@ -357,12 +353,12 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(InstallerWindowTest, FailedWindowClosesNormallyAfterwards) {
   lbtest::BoxWatcher watcher(window_);
   Post(CompletionMessage, 0, Widen(texts::kManifestRefused));
-  ASSERT_TRUE(PumpUntil([&] { return watcher.count() == 1; }, 10000));
+  ASSERT_TRUE(PumpUntil([&] { return watcher.boxes().size() == 1; }, 10000));
   PumpUntil([] { return false; }, 300);
   ASSERT_TRUE(IsWindow(window_));
   ASSERT_TRUE(PostMessageW(window_, WM_CLOSE, 0, 0));
   ASSERT_TRUE(PumpUntil([&] { return Gone(); }, 10000));
-  EXPECT_EQ(watcher.count(), 1u) << "closing after the failure shows no warning";
+  EXPECT_EQ(watcher.boxes().size(), 1u) << "closing after the failure shows no warning";
   EXPECT_TRUE(quit_seen_);
 }
 
@@ -429,7 +425,7 @@ TEST_F(InstallerWindowTest, ApplicationStartsOnlyAfterTheSuccessBoxIsDismissed) 
   });
   Post(CompletionMessage, 1, Widen(texts::kSuccess));
   ASSERT_TRUE(PumpUntil([&] { return Gone(); }, 15000));
-  ASSERT_EQ(watcher.count(), 1u);
+  ASSERT_EQ(watcher.boxes().size(), 1u);
   EXPECT_TRUE(watcher.boxes()[0].condition_held) << "started while the box was open";
   EXPECT_TRUE(WaitForRecord(30000)) << "not started after the box";
 }

@@ -5,15 +5,12 @@
 namespace lbtest {
 namespace {
 
-BOOL CALLBACK FindMessageText(HWND child, LPARAM lparam) {
-  wchar_t name[32] = {};
-  GetClassNameW(child, name, 32);
-  // The message text is the static control with id 0xFFFF.
-  if (lstrcmpiW(name, L"Static") == 0 && GetDlgCtrlID(child) == 0xFFFF) {
-    *reinterpret_cast<std::wstring*>(lparam) = WindowText(child);
-    return FALSE;
+// The message: the text of the box's static control with id 0xFFFF.
+std::wstring MessageText(HWND box) {
+  for (HWND child = nullptr; (child = FindWindowExW(box, child, L"Static", nullptr));) {
+    if (GetDlgCtrlID(child) == 0xFFFF) return WindowText(child);
   }
-  return TRUE;
+  return {};
 }
 
 }  // namespace
@@ -47,8 +44,7 @@ std::vector<HWND> MessageBoxReader::Open() const {
 void MessageBoxReader::ReadNew(const std::function<bool(SeenMessageBox&)>& on_box) {
   for (HWND box : Open()) {
     if (std::find(read_.begin(), read_.end(), box) != read_.end()) continue;
-    SeenMessageBox seen;
-    EnumChildWindows(box, FindMessageText, reinterpret_cast<LPARAM>(&seen.text));
+    SeenMessageBox seen{.text = MessageText(box)};
     if (seen.text.empty()) continue;  // not painted yet; looked at again next time
     seen.caption = WindowText(box);
     read_.push_back(box);
@@ -77,11 +73,6 @@ BoxWatcher::~BoxWatcher() {
 std::vector<SeenMessageBox> BoxWatcher::boxes() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return boxes_;
-}
-
-size_t BoxWatcher::count() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return boxes_.size();
 }
 
 }  // namespace lbtest

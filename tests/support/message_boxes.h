@@ -53,7 +53,6 @@ class BoxWatcher {
   BoxWatcher& operator=(const BoxWatcher&) = delete;
 
   std::vector<SeenMessageBox> boxes() const;
-  size_t count() const;
 
  private:
   MessageBoxReader reader_;
