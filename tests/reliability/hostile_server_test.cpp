@@ -46,11 +46,7 @@ const std::map<std::string, std::string>& UserFiles() {
 }
 
 void PutUserFiles(const std::wstring& app_dir) {
-  for (const auto& [relative, bytes] : UserFiles()) {
-    std::wstring path = app_dir + L"\\" + lbtest::Widen(relative);
-    for (wchar_t& c : path) c = (c == L'/') ? L'\\' : c;
-    lbtest::WriteFileBytes(path, bytes);
-  }
+  for (const auto& [path, bytes] : UserFiles()) lbtest::WriteFileBytes(lbtest::InFolder(app_dir, path), bytes);
 }
 
 // A plain-TCP listener on a free port that only records who connects: the
@@ -186,16 +182,16 @@ std::vector<ServerCase> Cases() {
                    .fault = manifest_rule(Status(503)), .expected = kManifestRefused});
   cases.push_back({.name = "manifest answered 404", .group = "server: refusals",
                    .fault = manifest_rule(Status(404)), .expected = kManifestRefused});
-  cases.push_back({.name = "file answered 500", .group = "server: refusals",
-                   .fault = victim_rule(Status(500)), .expected = kFileRefused});
-  cases.push_back({.name = "file answered 404", .group = "server: refusals",
-                   .fault = victim_rule(Status(404)), .expected = kFileRefused});
+  cases.push_back({.name = "file answered 500", .group = "server: refusals", .fault = victim_rule(Status(500)),
+                   .expected = kFileRefused});
+  cases.push_back({.name = "file answered 404", .group = "server: refusals", .fault = victim_rule(Status(404)),
+                   .expected = kFileRefused});
   cases.push_back({.name = "resume answered 502", .group = "server: refusals",
-                   .fault = victim_rule(Status(502)), .expected = kFileRefused,
-                   .after_partial = true, .check = PartialUnchanged});
+                   .fault = victim_rule(Status(502)), .expected = kFileRefused, .after_partial = true,
+                   .check = PartialUnchanged});
   cases.push_back({.name = "resume answered 416", .group = "server: refusals",
-                   .fault = victim_rule(Status(416)), .expected = kFileRefused,
-                   .after_partial = true, .check = PartialUnchanged});
+                   .fault = victim_rule(Status(416)), .expected = kFileRefused, .after_partial = true,
+                   .check = PartialUnchanged});
   cases.push_back({.name = "full request answered 416", .group = "server: refusals",
                    .fault = victim_rule(Status(416)), .expected = kFileRefused});
 
@@ -203,9 +199,8 @@ std::vector<ServerCase> Cases() {
   {
     FaultRule whole;
     whole.ignore_range = true;
-    cases.push_back({.name = "resume answered 200 with the whole file",
-                     .group = "server: ranges and content", .fault = victim_rule(whole),
-                     .expected = kSuccess, .after_partial = true,
+    cases.push_back({.name = "resume answered 200 with the whole file", .group = "server: ranges and content",
+                     .fault = victim_rule(whole), .expected = kSuccess, .after_partial = true,
                      .check = [](const Scene& s, const std::vector<ServerRequest>& requests) {
                        const ServerRequest* request = RequestFor(requests, s.Victim().url);
                        ASSERT_NE(request, nullptr);
@@ -214,8 +209,7 @@ std::vector<ServerCase> Cases() {
                        EXPECT_EQ(request->bytes, s.Victim().bytes.size());
                      }});
   }
-  cases.push_back({.name = "resume answered 206 from an earlier offset",
-                   .group = "server: ranges and content",
+  cases.push_back({.name = "resume answered 206 from an earlier offset", .group = "server: ranges and content",
                    .fault = [](Scene& s) {
                      FaultRule rule;
                      rule.range_offset = s.partial - 4096;
@@ -227,22 +221,20 @@ std::vector<ServerCase> Cases() {
       EXPECT_EQ(lbtest::FileSize(s.PartPath()), s.Victim().bytes.size() - missing);
     };
   };
-  cases.push_back({.name = "resume answered 206 from a later offset",
-                   .group = "server: ranges and content",
+  cases.push_back({.name = "resume answered 206 from a later offset", .group = "server: ranges and content",
                    .fault = [](Scene& s) {
                      FaultRule rule;
                      rule.range_offset = s.partial + 4096;
                      s.origin->SetRule(s.Victim().url, rule);
                    },
-                   .expected = kInterrupted, .after_partial = true,
-                   .check = short_by(4096), .first_honest = kDigestMismatch});
+                   .expected = kInterrupted, .after_partial = true, .check = short_by(4096),
+                   .first_honest = kDigestMismatch});
   {
     FaultRule rule;
     rule.range_offset = 1000;
     cases.push_back({.name = "request without Range answered 206 from offset 1000",
                      .group = "server: ranges and content", .fault = victim_rule(rule),
-                     .expected = kInterrupted, .check = short_by(1000),
-                     .first_honest = kDigestMismatch});
+                     .expected = kInterrupted, .check = short_by(1000), .first_honest = kDigestMismatch});
   }
   auto other_content = [](std::uint64_t size) {
     return [size](Scene& s) {
@@ -252,12 +244,11 @@ std::vector<ServerCase> Cases() {
       s.origin->SetRule(s.Victim().url, rule);
     };
   };
-  cases.push_back({.name = "resume served from other content",
-                   .group = "server: ranges and content", .fault = other_content(1500000),
-                   .expected = kDigestMismatch, .after_partial = true, .check = PartialDeleted});
-  cases.push_back({.name = "file served with other content of its size",
-                   .group = "server: ranges and content", .fault = other_content(1500000),
-                   .expected = kDigestMismatch, .check = PartialDeleted});
+  cases.push_back({.name = "resume served from other content", .group = "server: ranges and content",
+                   .fault = other_content(1500000), .expected = kDigestMismatch, .after_partial = true,
+                   .check = PartialDeleted});
+  cases.push_back({.name = "file served with other content of its size", .group = "server: ranges and content",
+                   .fault = other_content(1500000), .expected = kDigestMismatch, .check = PartialDeleted});
 
   // Bodies of the wrong length or framing.
   cases.push_back({.name = "body 1 MB longer than size", .group = "server: body length",
@@ -267,12 +258,11 @@ std::vector<ServerCase> Cases() {
     FaultRule endless;
     endless.endless = true;
     endless.endless_limit = 1ull << 30;
-    cases.push_back({.name = "endless body", .group = "server: body length",
-                     .fault = victim_rule(endless), .expected = kDigestMismatch,
-                     .check = StoppedAtSize});
+    cases.push_back({.name = "endless body", .group = "server: body length", .fault = victim_rule(endless),
+                     .expected = kDigestMismatch, .check = StoppedAtSize});
     cases.push_back({.name = "endless body on resume", .group = "server: body length",
-                     .fault = victim_rule(endless), .expected = kDigestMismatch,
-                     .after_partial = true, .check = StoppedAtSize});
+                     .fault = victim_rule(endless), .expected = kDigestMismatch, .after_partial = true,
+                     .check = StoppedAtSize});
   }
   {
     FaultRule shorter;
@@ -286,9 +276,8 @@ std::vector<ServerCase> Cases() {
     // does): the short file is an interrupted download, kept for the next run.
     FaultRule cut;
     cut.close_after = 900000;
-    cases.push_back({.name = "connection closed cleanly inside the body",
-                     .group = "server: body length", .fault = victim_rule(cut),
-                     .expected = kInterrupted,
+    cases.push_back({.name = "connection closed cleanly inside the body", .group = "server: body length",
+                     .fault = victim_rule(cut), .expected = kInterrupted,
                      .check = [](const Scene& s, const std::vector<ServerRequest>& r) {
                        PartialKept(s, r);
                        EXPECT_EQ(lbtest::FileSize(s.PartPath()), 900000u) << "every byte sent is kept";
@@ -297,8 +286,8 @@ std::vector<ServerCase> Cases() {
   {
     FaultRule chunked;
     chunked.chunked = true;
-    cases.push_back({.name = "chunked body", .group = "server: body length",
-                     .fault = victim_rule(chunked), .expected = kSuccess});
+    cases.push_back({.name = "chunked body", .group = "server: body length", .fault = victim_rule(chunked),
+                     .expected = kSuccess});
     cases.push_back({.name = "chunked body on resume", .group = "server: body length",
                      .fault = victim_rule(chunked), .expected = kSuccess, .after_partial = true});
     FaultRule tiny = chunked;
@@ -324,9 +313,8 @@ std::vector<ServerCase> Cases() {
     ASSERT_TRUE(s.plain);
     EXPECT_EQ(s.plain->Connections(), "") << "the redirect to http was followed";
   };
-  cases.push_back({.name = "manifest redirected to http",
-                   .group = "server: redirects and certificates", .fault = to_http(true),
-                   .expected = kNetworkFailure, .check = nothing_followed});
+  cases.push_back({.name = "manifest redirected to http", .group = "server: redirects and certificates",
+                   .fault = to_http(true), .expected = kNetworkFailure, .check = nothing_followed});
   cases.push_back({.name = "file redirected to http", .group = "server: redirects and certificates",
                    .fault = to_http(false), .expected = kNetworkFailure, .check = nothing_followed});
   cases.push_back({.name = "file redirected to https on the same server",
@@ -347,8 +335,7 @@ std::vector<ServerCase> Cases() {
                                                                      : "a self-signed certificate";
     cases.push_back({.name = "update server with " + what, .group = "server: redirects and certificates",
                      .fault = [](Scene&) {}, .expected = kNetworkFailure, .origin_certificate = certificate});
-    cases.push_back({.name = "file server with " + what,
-                     .group = "server: redirects and certificates",
+    cases.push_back({.name = "file server with " + what, .group = "server: redirects and certificates",
                      .fault = [certificate](Scene& s) {
                        lbtest::ServerOptions options;
                        options.certificate = certificate;
@@ -367,8 +354,7 @@ std::vector<ServerCase> Cases() {
     endless.endless = true;
     endless.endless_limit = 64ull << 20;
     cases.push_back({.name = "endless manifest", .group = "server: body length",
-                     .fault = manifest_rule(endless),
-                     .expected = kManifestTooLarge});
+                     .fault = manifest_rule(endless), .expected = kManifestTooLarge});
   }
   return cases;
 }

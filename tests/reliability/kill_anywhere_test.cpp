@@ -234,11 +234,8 @@ TEST_F(KillAnywhereTest, EveryKillResumesAndTheFolderVerifies) {
   auto fresh_folder = [&](const std::string& name) {
     const std::wstring app_dir = Path(lbtest::Widen(name));
     InstallDirectly(app_dir, releases.old_release);
-    for (const auto& [relative, bytes] : releases.user_files) {
-      std::wstring path = app_dir + L"\\" + lbtest::Widen(relative);
-      std::replace(path.begin(), path.end(), L'/', L'\\');
-      lbtest::WriteFileBytes(path, bytes);
-    }
+    for (const auto& [path, bytes] : releases.user_files)
+      lbtest::WriteFileBytes(lbtest::InFolder(app_dir, path), bytes);
     return app_dir;
   };
 
