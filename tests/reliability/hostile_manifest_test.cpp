@@ -206,7 +206,7 @@ struct Watch {
     // The test-run folder, without the servers' logs, the shell's scratch
     // files, the result files and the application folder itself.
     for (auto& [path, attributes] :
-         ListTree(run_dir, {run_dir + "/servers", run_dir + "/unix-status", run_dir + "/unix-output-*",
+         ListTree(run_dir, {run_dir + "/servers", run_dir + "/unix-runner", run_dir + "/unix-output-*",
                             run_dir + "/sha-input-*", run_dir + "/reliability", app_dir}))
       all["run/" + path] = attributes;
     return all;

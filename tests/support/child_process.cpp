@@ -63,6 +63,12 @@ std::wstring QuoteArgumentForTest(const std::wstring& argument) {
 
 ChildProcess::ChildProcess(const std::wstring& exe, const std::vector<std::wstring>& arguments,
                            const RunOptions& options) {
+  if (exe.starts_with(L"/")) {
+    // Wine would start it without a process to watch, and with stale stack
+    // bytes for its thread handle and ids.
+    ADD_FAILURE() << "a Unix program runs through RunUnix: " << Narrow(exe);
+    return;
+  }
   if (!options.environment.empty()) {
     StartFromUnix(exe, arguments, options.environment);
     return;
@@ -92,10 +98,6 @@ ChildProcess::ChildProcess(const std::wstring& exe, const std::vector<std::wstri
     return;
   }
   started_ = true;
-  // For a Unix program Wine fills in no handles: hThread and the ids hold
-  // whatever was on its stack, and closing that "handle" would close one of
-  // this process's own. Nothing of it is kept, closed or waited on.
-  if (exe.starts_with(L"/") || !info.hProcess) return;
   CloseHandle(info.hThread);
   process_.reset(info.hProcess);
   pid_ = info.dwProcessId;

@@ -1,12 +1,9 @@
 #pragma once
-// The one way the tests start a program: the installer, the stand-ins, the
-// release tool, and /bin/sh for RunUnix. RunOptions say what the program
-// starts with and what is kept of its output; the started program is waited
-// for with a time-out, its exit code and output collected, and it is killed
-// when the object goes while it still runs.
-//
-// Wine starts a Unix program (an `exe` that is a Unix path, like /bin/sh)
-// without a process to wait for: it has no handle and no id here.
+// The one way the tests start a Windows program: the installer, the
+// stand-ins, the release tool. RunOptions say what the program starts with
+// and what is kept of its output; the started program is waited for with a
+// time-out, its exit code and output collected, and it is killed when the
+// object goes while it still runs. Unix programs run through RunUnix.
 #include <windows.h>
 
 #include <string>
@@ -38,7 +35,7 @@ class ChildProcess {
 
   // False when it could not be started (the test failed then).
   bool started() const { return started_; }
-  HANDLE handle() const { return process_.get(); }  // null for a Unix program
+  HANDLE handle() const { return process_.get(); }
   DWORD pid() const { return pid_; }
 
   // Waits up to `timeout_ms`; true when the program has ended.

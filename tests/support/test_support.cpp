@@ -122,36 +122,44 @@ std::string ShellQuote(const std::string& text) {
   return quoted + "'";
 }
 
+// The last line of a command file (see unix_runner.py).
+constexpr char kUnixCommandEnd[] = "# end of command\n";
+
 int RunUnix(const std::string& command) {
-  // Wine starts a Unix program without waiting for it and without its exit
-  // code, and splits the command line by the Windows rules. So the command
-  // runs in a shell that records its status in a file when it ends, and
-  // that file is awaited here.
+  // The command goes to the harness's runner (tests/support/unix_runner.py)
+  // as a file, and its status comes back as one: a Unix program started by
+  // Wine itself would cost the wineserver a file descriptor for good.
+  // Process ids come round again within a run: the names carry a token of
+  // this process's own.
+  static const std::wstring token = [] {
+    std::random_device random;
+    return std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(random()) + L"-";
+  }();
   static std::atomic<int> counter{0};
-  const std::wstring folder = TestRunDir() + L"\\unix-status";
-  CreateDirectoryW(folder.c_str(), nullptr);
-  const std::wstring marker = folder + L"\\" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-                              std::to_wstring(counter++);
-  DeleteFileW(marker.c_str());
-  const std::string unix_marker = WindowsToUnixPath(marker);
-  const std::string script = "{ " + command + "\n} ; echo $? > " + ShellQuote(unix_marker + ".tmp") +
-                             " && mv " + ShellQuote(unix_marker + ".tmp") + " " +
-                             ShellQuote(unix_marker);
-  if (!ChildProcess(L"/bin/sh", {L"-c", Widen(script)}).started()) return -1;
-  for (DWORD waited = 0; !PathExists(marker); waited += 5) {
+  const std::wstring name = TestRunDir() + L"\\unix-runner\\" + token + std::to_wstring(counter++);
+  wchar_t folder[MAX_PATH * 4] = {};
+  GetCurrentDirectoryW(MAX_PATH * 4, folder);
+  // Written in place, not renamed into place: the runner takes the file once
+  // its last line is there.
+  WriteFileBytes(name + L".cmd", WindowsToUnixPath(folder) + "\n" + command + "\n" + kUnixCommandEnd);
+  const std::wstring status_file = name + L".status";
+  for (DWORD waited = 0; !PathExists(status_file); waited += 5) {
+    if (waited > 10000 && PathExists(name + L".cmd")) {
+      DeleteFileW((name + L".cmd").c_str());
+      ADD_FAILURE() << "no command runner takes the command (tests/support/harness start): " << command;
+      return -1;
+    }
     if (waited > 30 * 60 * 1000) {
       ADD_FAILURE() << "the command never ended: " << command;
       return -1;
     }
     Sleep(5);
   }
-  std::string status;
-  for (int attempt = 0; attempt < 100 && status.empty(); ++attempt) {
-    std::ifstream in(std::filesystem::path(marker), std::ios::binary);
-    std::getline(in, status);
-    if (status.empty()) Sleep(5);
-  }
-  DeleteFileW(marker.c_str());
+  const std::string status = ReadFileBytes(status_file);
+  const std::string output = ReadFileBytes(name + L".log");
+  if (!output.empty()) std::fwrite(output.data(), 1, output.size(), stdout);
+  DeleteFileW(status_file.c_str());
+  DeleteFileW((name + L".log").c_str());
   return std::atoi(status.c_str());
 }
 

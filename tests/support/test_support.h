@@ -42,7 +42,9 @@ std::string RandomBytes(std::size_t size, std::uint32_t seed);
 // (the host's openssl through a Unix command), for reference digests.
 std::string ReferenceSha256(const std::string& bytes);
 
-// Runs `command` with /bin/sh -c on the host, waits, returns its exit code.
+// Runs `command` with /bin/sh -c on the host, through the harness's command
+// runner (tests/support/unix_runner.py), waits, returns its exit code; what
+// the command prints ends up in this test's output. The harness must run.
 int RunUnix(const std::string& command);
 // Same, returning what it printed on standard output.
 std::string RunUnixOutput(const std::string& command);
