@@ -68,13 +68,17 @@ def main():
     last_check = 0.0
     while not stopping.is_set():
         for entry in os.scandir(args.spool):
-            if entry.name.endswith(".cmd"):
+            if not entry.name.endswith(".cmd"):
+                continue
+            name = entry.name[:-4]
+            try:
                 with open(entry.path, "rb") as f:
                     if not f.read().endswith(END):
                         continue  # still being written
-                name = entry.name[:-4]
                 os.rename(entry.path, os.path.join(args.spool, name + ".run"))
-                threading.Thread(target=run, args=(args.spool, name), daemon=True).start()
+            except OSError:
+                continue  # withdrawn by a test that gave up waiting
+            threading.Thread(target=run, args=(args.spool, name), daemon=True).start()
         now = time.monotonic()
         if now - last_check > 1:
             last_check = now
