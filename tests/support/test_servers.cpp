@@ -96,9 +96,8 @@ ServerRequest ToRequest(const std::map<std::string, std::string>& fields) {
   request.path = get("path");
   request.range = get("range");
   request.user_agent = get("user_agent");
-  std::string status = get("status"), bytes = get("bytes");
-  request.status = status.empty() ? 0 : std::atoi(status.c_str());
-  request.bytes = bytes.empty() ? 0 : std::strtoull(bytes.c_str(), nullptr, 10);
+  request.status = std::atoi(get("status").c_str());
+  request.bytes = std::strtoull(get("bytes").c_str(), nullptr, 10);
   return request;
 }
 
@@ -187,9 +186,7 @@ std::wstring TestServer::Origin() const { return L"https://localhost:" + std::to
 std::wstring TestServer::Url(const std::string& path) const { return Origin() + Widen(path); }
 
 void TestServer::PutFile(const std::string& relative, const std::string& bytes) const {
-  std::wstring path = root_;
-  for (char c : "\\" + relative) path += (c == '/') ? L'\\' : static_cast<wchar_t>(c);
-  WriteFileBytes(path, bytes);
+  WriteFileBytes(InFolder(root_, relative), bytes);
 }
 
 std::string TestServer::UnixFolder() const { return WindowsToUnixPath(folder_); }
@@ -225,9 +222,8 @@ void TestServer::Launch(const std::string& script, const std::string& arguments)
           << " </dev/null >" << ShellQuote(folder + "/server.out") << " 2>&1 & echo $! >"
           << ShellQuote(folder + "/pid");
   if (RunUnix(command.str()) != 0) throw std::runtime_error("cannot start " + script);
-  std::string pid = ReadFileBytes(folder_ + L"\\pid");
-  while (!pid.empty() && (pid.back() == '\n' || pid.back() == '\r')) pid.pop_back();
-  pid_ = pid;
+  pid_ = ReadFileBytes(folder_ + L"\\pid");
+  while (!pid_.empty() && (pid_.back() == '\n' || pid_.back() == '\r')) pid_.pop_back();
 
   const std::wstring port_path = folder_ + L"\\port";
   const DWORD limit_ms = static_cast<DWORD>((options_.port ? options_.bind_wait_seconds : 0) * 1000) + 30000;

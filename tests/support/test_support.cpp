@@ -2,11 +2,13 @@
 
 #include <shlobj.h>
 
+#include "app/globals.h"
 #include "app/messages.h"
 #include "common/win_handles.h"
 #include "tests/support/child_process.h"
 
 #include <atomic>
+#include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -106,6 +108,16 @@ std::uint64_t FileSize(const std::wstring& path) {
   return (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
+std::string Identifier(std::string text) {
+  for (char& c : text) c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+  return text;
+}
+
+std::string Upper(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return text;
+}
+
 std::string RandomBytes(std::size_t size, std::uint32_t seed) {
   std::mt19937 generator(seed);
   std::string bytes(size, '\0');
@@ -200,13 +212,15 @@ void TempDirTest::TearDown() {
 
 std::wstring TempDirTest::Path(const std::wstring& relative) const { return dir_ + L"\\" + relative; }
 
-MessageSink::MessageSink() {
+MessageSink::MessageSink(bool as_main_window) : main_window_(as_main_window) {
   window_ = CreateWindowExW(0, L"STATIC", L"lanternbrook-test-sink", 0, 0, 0, 0, 0, HWND_MESSAGE,
                             nullptr, GetModuleHandleW(nullptr), nullptr);
   EXPECT_NE(window_, nullptr) << "cannot create the message window";
+  if (main_window_) g_mainWindow = window_;
 }
 
 MessageSink::~MessageSink() {
+  if (main_window_) g_mainWindow = nullptr;
   Drain();
   if (window_) DestroyWindow(window_);
 }

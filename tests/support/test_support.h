@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <exception>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,9 @@ void WriteFileBytes(const std::wstring& path, const std::string& bytes);  // cre
 bool PathExists(const std::wstring& path);
 std::uint64_t FileSize(const std::wstring& path);
 
+// `text` with its ASCII letters in upper case.
+std::string Upper(std::string text);
+
 // Deterministic pseudo-random bytes.
 std::string RandomBytes(std::size_t size, std::uint32_t seed);
 
@@ -49,8 +53,29 @@ int RunUnix(const std::string& command);
 // Same, returning what it printed on standard output.
 std::string RunUnixOutput(const std::string& command);
 
+// The text of the `Error` that `action` throws; empty when it throws none.
+// Any other exception goes on and fails the test.
+template <typename Error = std::exception, typename Action>
+std::string ErrorText(Action&& action) {
+  try {
+    action();
+  } catch (const Error& error) {
+    return error.what();
+  }
+  return {};
+}
+
 // Shell-quotes one argument for /bin/sh.
 std::string ShellQuote(const std::string& text);
+
+// `text` with every character but a letter or a digit made '_': the one
+// form GoogleTest takes for the name of a case.
+std::string Identifier(std::string text);
+// Names a parameterised case after its `name` field.
+struct CaseName {
+  template <class Info>
+  std::string operator()(const Info& info) const { return Identifier(info.param.name); }
+};
 
 // A fresh, empty folder under the run directory for each test, removed after
 // a passing test (kept after a failure, for inspection).
@@ -74,9 +99,10 @@ struct PostedMessage {
 
 // A message-only window on the creating thread. Messages posted to it are
 // collected by Drain(), which frees each payload as the real window would.
+// With `as_main_window` it is g_mainWindow, where the worker posts, while it lives.
 class MessageSink {
  public:
-  MessageSink();
+  explicit MessageSink(bool as_main_window = false);
   ~MessageSink();
   MessageSink(const MessageSink&) = delete;
   MessageSink& operator=(const MessageSink&) = delete;
@@ -88,6 +114,7 @@ class MessageSink {
 
  private:
   HWND window_ = nullptr;
+  bool main_window_ = false;
 };
 
 }  // namespace lbtest

@@ -1,12 +1,11 @@
 #pragma once
 // What the transfer and manifest-download tests share: a WinHTTP session
-// opened the way the run opens it, body reading, and error capture.
+// opened the way the run opens it, and body reading.
 #include <windows.h>
 #include <objbase.h>  // CoTaskMemFree, named by common/win_handles.h
 
 #include <gtest/gtest.h>
 
-#include <exception>
 #include <string>
 
 #include "common/win_handles.h"
@@ -47,17 +46,6 @@ inline std::string ReadWholeBody(HINTERNET request) {
     }
     body.resize(before + read);
   }
-}
-
-// The text of the std::exception that `action` throws; empty when none.
-template <typename Action>
-std::string ErrorText(Action&& action) {
-  try {
-    action();
-  } catch (const std::exception& error) {
-    return error.what();
-  }
-  return {};
 }
 
 // A port on which nothing listens: one a server just gave up.
