@@ -6,6 +6,7 @@
 // partial download where there is one.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 
 #include "tests/reliability/reliability_support.h"
@@ -26,15 +27,12 @@ constexpr std::uint64_t kFiller = 8 * kMiB;
 std::uint64_t Pages(std::uint64_t bytes) { return (bytes + kPage - 1) / kPage * kPage; }
 
 Release Version(const std::string& version, std::uint64_t build, std::uint32_t seed) {
-  Release release;
-  release.version = version;
-  release.build = build;
   const std::string prefix = "/files/" + version + "/";
-  release.files.push_back(MakeFile("LanternbrookEmulator.exe", 1 * kMiB, seed + 1, prefix));
-  release.files.push_back(MakeFile("data/big.bin", 3 * kMiB, seed + 2, prefix));
-  release.files.push_back(MakeFile("data/more/c.bin", 2 * kMiB, seed + 3, prefix));
-  release.updater = MakeFile("LanternbrookUpdater.exe", kMiB / 2, seed + 4, prefix);
-  return release;
+  return {version, build,
+          {MakeFile("LanternbrookEmulator.exe", 1 * kMiB, seed + 1, prefix),
+           MakeFile("data/big.bin", 3 * kMiB, seed + 2, prefix),
+           MakeFile("data/more/c.bin", 2 * kMiB, seed + 3, prefix)},
+          MakeFile("LanternbrookUpdater.exe", kMiB / 2, seed + 4, prefix)};
 }
 
 std::uint64_t FilePages(const Release& release) {
@@ -77,20 +75,15 @@ TEST_P(FullDiskTest, FailsWithItsMessageAndResumesOnceThereIsRoom) {
   const Release next = Version("2.0.0", 200, 800);
   const std::map<std::string, std::string> user_files = {{"saves/slot1.sav", lbtest::RandomBytes(8000, 71)}};
 
-  lbtest::ServerOptions options;
-  options.port = lbtest::UpdateOriginPort();
-  lbtest::FaultServer server(options);
+  lbtest::FaultServer server({.port = lbtest::UpdateOriginPort()});
   Publish(server, next);
 
   const std::wstring disk = Path(L"disk");
   TmpfsMount mount(disk, kRoomy);
   ASSERT_TRUE(mount.mounted());
   const std::wstring app_dir = disk + L"\\app";
-  if (c.previous_files) {
-    InstallDirectly(app_dir, old_release);
-  } else {
-    lbtest::WriteFileBytes(app_dir + L"\\version.json", old_release.MetadataJson());
-  }
+  if (c.previous_files) InstallDirectly(app_dir, old_release);
+  else lbtest::WriteFileBytes(app_dir + L"\\version.json", old_release.MetadataJson());
   lbtest::WriteFileBytes(app_dir + L"\\saves\\slot1.sav", user_files.at("saves/slot1.sav"));
   const std::string filler = lbtest::RandomBytes(kFiller, 72);
   if (c.free_by_deleting_filler) lbtest::WriteFileBytes(disk + L"\\filler.bin", filler);
@@ -133,11 +126,9 @@ TEST_P(FullDiskTest, FailsWithItsMessageAndResumesOnceThereIsRoom) {
   EXPECT_EQ(again.Text(), texts::kSuccess) << "once there is room";
   const std::vector<ServerRequest> requests = server.Requests();
   if (!c.resumed.empty()) {
-    const ServerRequest* resumed = nullptr;
-    for (const ServerRequest& request : requests) {
-      if (request.path == next.Find(c.resumed)->url) resumed = &request;
-    }
-    ASSERT_NE(resumed, nullptr) << c.resumed << " was not asked for";
+    const auto resumed = std::find_if(requests.rbegin(), requests.rend(),
+                                      [&](const ServerRequest& r) { return r.path == next.Find(c.resumed)->url; });
+    ASSERT_NE(resumed, requests.rend()) << c.resumed << " was not asked for";
     EXPECT_EQ(resumed->range, "bytes=" + std::to_string(partial) + "-") << "the download continues";
     EXPECT_EQ(resumed->status, 206);
   }
@@ -152,12 +143,6 @@ TEST_P(FullDiskTest, FailsWithItsMessageAndResumesOnceThereIsRoom) {
 
 void PrintTo(const DiskCase& c, std::ostream* out) { *out << c.name; }
 
-std::string CaseName(const ::testing::TestParamInfo<DiskCase>& info) {
-  std::string name;
-  for (char c : info.param.name) name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
-  return name;
-}
-
-INSTANTIATE_TEST_SUITE_P(Disk, FullDiskTest, ::testing::ValuesIn(Cases()), CaseName);
+INSTANTIATE_TEST_SUITE_P(Disk, FullDiskTest, ::testing::ValuesIn(Cases()), lbtest::CaseName());
 
 }  // namespace

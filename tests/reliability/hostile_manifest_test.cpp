@@ -7,6 +7,7 @@
 // before anything is written; a path it accepts lands inside the folder.
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -215,33 +216,18 @@ struct Watch {
   std::vector<std::string> Markers() const {
     std::string command = "find";
     for (const std::string& place : shared) command += " " + lbtest::ShellQuote(place);
-    const std::string found = lbtest::RunUnixOutput(command + " -maxdepth 2 -name '*lbx-*' 2>/dev/null");
-    std::vector<std::string> lines;
-    std::size_t start = 0;
-    while (start < found.size()) {
-      std::size_t end = found.find('\n', start);
-      if (end == std::string::npos) end = found.size();
-      if (end > start) lines.push_back(found.substr(start, end - start));
-      start = end + 1;
-    }
-    return lines;
+    return Split(lbtest::RunUnixOutput(command + " -maxdepth 2 -name '*lbx-*' 2>/dev/null"), '\n');
   }
 };
 
 class HostileManifestTest : public lbtest::TempDirTest, public ::testing::WithParamInterface<ManifestCase> {
  protected:
   static void SetUpTestSuite() {
-    lbtest::ServerOptions options;
-    options.port = lbtest::UpdateOriginPort();
-    server_ = new lbtest::FaultServer(options);
+    server_ = std::make_unique<lbtest::FaultServer>(lbtest::ServerOptions{.port = lbtest::UpdateOriginPort()});
   }
-  static void TearDownTestSuite() {
-    delete server_;
-    server_ = nullptr;
-  }
-  static lbtest::FaultServer* server_;
+  static void TearDownTestSuite() { server_.reset(); }
+  static inline std::unique_ptr<lbtest::FaultServer> server_;
 };
-lbtest::FaultServer* HostileManifestTest::server_ = nullptr;
 
 TEST_P(HostileManifestTest, NothingOutsideTheApplicationFolderChanges) {
   const ManifestCase& c = GetParam();
@@ -348,13 +334,7 @@ TEST_P(HostileManifestTest, NothingOutsideTheApplicationFolderChanges) {
 
 void PrintTo(const ManifestCase& c, std::ostream* out) { *out << c.name; }
 
-std::string CaseName(const ::testing::TestParamInfo<ManifestCase>& info) {
-  std::string name;
-  for (char c : info.param.name) name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
-  return name;
-}
-
-INSTANTIATE_TEST_SUITE_P(Paths, HostileManifestTest, ::testing::ValuesIn(PathCases()), CaseName);
-INSTANTIATE_TEST_SUITE_P(Urls, HostileManifestTest, ::testing::ValuesIn(UrlCases()), CaseName);
+INSTANTIATE_TEST_SUITE_P(Paths, HostileManifestTest, ::testing::ValuesIn(PathCases()), lbtest::CaseName());
+INSTANTIATE_TEST_SUITE_P(Urls, HostileManifestTest, ::testing::ValuesIn(UrlCases()), lbtest::CaseName());
 
 }  // namespace

@@ -5,6 +5,7 @@
 // folder, and the next run against an honest server finishes the job.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <random>
@@ -29,14 +30,11 @@ constexpr char kVictim[] = "data/a.bin";  // the file most faults hit
 constexpr std::uint64_t kPartialAt = 600000;  // where the run before a resume case is cut
 
 Release SmallRelease(const std::string& url_prefix) {
-  Release release;
-  release.version = "3.1.0";
-  release.build = 310;
-  release.files.push_back(MakeFile("LanternbrookEmulator.exe", 300000, 31, url_prefix));
-  release.files.push_back(MakeFile(kVictim, 1500000, 32, url_prefix));  // files[1]
-  release.files.push_back(MakeFile("data/deep/b.bin", 700000, 33, url_prefix));
-  release.updater = MakeFile("LanternbrookUpdater.exe", 200000, 34, url_prefix);
-  return release;
+  return {"3.1.0", 310,
+          {MakeFile("LanternbrookEmulator.exe", 300000, 31, url_prefix),
+           MakeFile(kVictim, 1500000, 32, url_prefix),  // files[1]
+           MakeFile("data/deep/b.bin", 700000, 33, url_prefix)},
+          MakeFile("LanternbrookUpdater.exe", 200000, 34, url_prefix)};
 }
 
 const std::map<std::string, std::string>& UserFiles() {
@@ -128,17 +126,9 @@ struct ServerCase {
   const char* first_honest = kSuccess;
 };
 
-FaultRule Status(int status) {
-  FaultRule rule;
-  rule.status = status;
-  return rule;
-}
-
 const ServerRequest* RequestFor(const std::vector<ServerRequest>& requests, const std::string& url) {
-  for (const ServerRequest& request : requests) {
-    if (request.path == url) return &request;
-  }
-  return nullptr;
+  auto it = std::find_if(requests.begin(), requests.end(), [&](const ServerRequest& r) { return r.path == url; });
+  return it == requests.end() ? nullptr : &*it;
 }
 
 void PartialUnchanged(const Scene& scene, const std::vector<ServerRequest>&) {
@@ -177,44 +167,36 @@ std::vector<ServerCase> Cases() {
 
   // Refusals.
   cases.push_back({.name = "manifest answered 500", .group = "server: refusals",
-                   .fault = manifest_rule(Status(500)), .expected = kManifestRefused});
+                   .fault = manifest_rule({.status = 500}), .expected = kManifestRefused});
   cases.push_back({.name = "manifest answered 503", .group = "server: refusals",
-                   .fault = manifest_rule(Status(503)), .expected = kManifestRefused});
+                   .fault = manifest_rule({.status = 503}), .expected = kManifestRefused});
   cases.push_back({.name = "manifest answered 404", .group = "server: refusals",
-                   .fault = manifest_rule(Status(404)), .expected = kManifestRefused});
-  cases.push_back({.name = "file answered 500", .group = "server: refusals", .fault = victim_rule(Status(500)),
+                   .fault = manifest_rule({.status = 404}), .expected = kManifestRefused});
+  cases.push_back({.name = "file answered 500", .group = "server: refusals", .fault = victim_rule({.status = 500}),
                    .expected = kFileRefused});
-  cases.push_back({.name = "file answered 404", .group = "server: refusals", .fault = victim_rule(Status(404)),
+  cases.push_back({.name = "file answered 404", .group = "server: refusals", .fault = victim_rule({.status = 404}),
                    .expected = kFileRefused});
   cases.push_back({.name = "resume answered 502", .group = "server: refusals",
-                   .fault = victim_rule(Status(502)), .expected = kFileRefused, .after_partial = true,
+                   .fault = victim_rule({.status = 502}), .expected = kFileRefused, .after_partial = true,
                    .check = PartialUnchanged});
   cases.push_back({.name = "resume answered 416", .group = "server: refusals",
-                   .fault = victim_rule(Status(416)), .expected = kFileRefused, .after_partial = true,
+                   .fault = victim_rule({.status = 416}), .expected = kFileRefused, .after_partial = true,
                    .check = PartialUnchanged});
   cases.push_back({.name = "full request answered 416", .group = "server: refusals",
-                   .fault = victim_rule(Status(416)), .expected = kFileRefused});
+                   .fault = victim_rule({.status = 416}), .expected = kFileRefused});
 
   // Ranges and content.
-  {
-    FaultRule whole;
-    whole.ignore_range = true;
-    cases.push_back({.name = "resume answered 200 with the whole file", .group = "server: ranges and content",
-                     .fault = victim_rule(whole), .expected = kSuccess, .after_partial = true,
-                     .check = [](const Scene& s, const std::vector<ServerRequest>& requests) {
-                       const ServerRequest* request = RequestFor(requests, s.Victim().url);
-                       ASSERT_NE(request, nullptr);
-                       EXPECT_EQ(RangeStart(request->range), s.partial);
-                       EXPECT_EQ(request->status, 200);
-                       EXPECT_EQ(request->bytes, s.Victim().bytes.size());
-                     }});
-  }
+  cases.push_back({.name = "resume answered 200 with the whole file", .group = "server: ranges and content",
+                   .fault = victim_rule({.ignore_range = true}), .expected = kSuccess, .after_partial = true,
+                   .check = [](const Scene& s, const std::vector<ServerRequest>& requests) {
+                     const ServerRequest* request = RequestFor(requests, s.Victim().url);
+                     ASSERT_NE(request, nullptr);
+                     EXPECT_EQ(RangeStart(request->range), s.partial);
+                     EXPECT_EQ(request->status, 200);
+                     EXPECT_EQ(request->bytes, s.Victim().bytes.size());
+                   }});
   cases.push_back({.name = "resume answered 206 from an earlier offset", .group = "server: ranges and content",
-                   .fault = [](Scene& s) {
-                     FaultRule rule;
-                     rule.range_offset = s.partial - 4096;
-                     s.origin->SetRule(s.Victim().url, rule);
-                   },
+                   .fault = [](Scene& s) { s.origin->SetRule(s.Victim().url, {.range_offset = s.partial - 4096}); },
                    .expected = kDigestMismatch, .after_partial = true, .check = PartialDeleted});
   auto short_by = [](std::uint64_t missing) {
     return [missing](const Scene& s, const std::vector<ServerRequest>&) {
@@ -222,26 +204,16 @@ std::vector<ServerCase> Cases() {
     };
   };
   cases.push_back({.name = "resume answered 206 from a later offset", .group = "server: ranges and content",
-                   .fault = [](Scene& s) {
-                     FaultRule rule;
-                     rule.range_offset = s.partial + 4096;
-                     s.origin->SetRule(s.Victim().url, rule);
-                   },
+                   .fault = [](Scene& s) { s.origin->SetRule(s.Victim().url, {.range_offset = s.partial + 4096}); },
                    .expected = kInterrupted, .after_partial = true, .check = short_by(4096),
                    .first_honest = kDigestMismatch});
-  {
-    FaultRule rule;
-    rule.range_offset = 1000;
-    cases.push_back({.name = "request without Range answered 206 from offset 1000",
-                     .group = "server: ranges and content", .fault = victim_rule(rule),
-                     .expected = kInterrupted, .check = short_by(1000), .first_honest = kDigestMismatch});
-  }
+  cases.push_back({.name = "request without Range answered 206 from offset 1000",
+                   .group = "server: ranges and content", .fault = victim_rule({.range_offset = 1000}),
+                   .expected = kInterrupted, .check = short_by(1000), .first_honest = kDigestMismatch});
   auto other_content = [](std::uint64_t size) {
     return [size](Scene& s) {
       s.origin->PutFile("other/a.bin", lbtest::RandomBytes(size, 555));
-      FaultRule rule;
-      rule.content = "other/a.bin";
-      s.origin->SetRule(s.Victim().url, rule);
+      s.origin->SetRule(s.Victim().url, {.content = "other/a.bin"});
     };
   };
   cases.push_back({.name = "resume served from other content", .group = "server: ranges and content",
@@ -254,47 +226,29 @@ std::vector<ServerCase> Cases() {
   cases.push_back({.name = "body 1 MB longer than size", .group = "server: body length",
                    .fault = other_content(1500000 + (1 << 20)), .expected = kDigestMismatch,
                    .check = StoppedAtSize});
-  {
-    FaultRule endless;
-    endless.endless = true;
-    endless.endless_limit = 1ull << 30;
-    cases.push_back({.name = "endless body", .group = "server: body length", .fault = victim_rule(endless),
-                     .expected = kDigestMismatch, .check = StoppedAtSize});
-    cases.push_back({.name = "endless body on resume", .group = "server: body length",
-                     .fault = victim_rule(endless), .expected = kDigestMismatch, .after_partial = true,
-                     .check = StoppedAtSize});
-  }
-  {
-    FaultRule shorter;
-    shorter.announce_length = 1500000 - 1000;
-    cases.push_back({.name = "Content-Length 1000 bytes short", .group = "server: body length",
-                     .fault = victim_rule(shorter), .expected = kInterrupted, .check = PartialKept,
-                     .own_process = true});
-  }
-  {
-    // WinHTTP may take a clean close for the end of the body (Wine's always
-    // does): the short file is an interrupted download, kept for the next run.
-    FaultRule cut;
-    cut.close_after = 900000;
-    cases.push_back({.name = "connection closed cleanly inside the body", .group = "server: body length",
-                     .fault = victim_rule(cut), .expected = kInterrupted,
-                     .check = [](const Scene& s, const std::vector<ServerRequest>& r) {
-                       PartialKept(s, r);
-                       EXPECT_EQ(lbtest::FileSize(s.PartPath()), 900000u) << "every byte sent is kept";
-                     }});
-  }
-  {
-    FaultRule chunked;
-    chunked.chunked = true;
-    cases.push_back({.name = "chunked body", .group = "server: body length", .fault = victim_rule(chunked),
-                     .expected = kSuccess});
-    cases.push_back({.name = "chunked body on resume", .group = "server: body length",
-                     .fault = victim_rule(chunked), .expected = kSuccess, .after_partial = true});
-    FaultRule tiny = chunked;
-    tiny.chunk_size = 97;
-    cases.push_back({.name = "chunked body in 97-byte chunks", .group = "server: body length",
-                     .fault = victim_rule(tiny), .expected = kSuccess});
-  }
+  const FaultRule endless{.endless = true, .endless_limit = 1ull << 30};
+  cases.push_back({.name = "endless body", .group = "server: body length", .fault = victim_rule(endless),
+                   .expected = kDigestMismatch, .check = StoppedAtSize});
+  cases.push_back({.name = "endless body on resume", .group = "server: body length",
+                   .fault = victim_rule(endless), .expected = kDigestMismatch, .after_partial = true,
+                   .check = StoppedAtSize});
+  cases.push_back({.name = "Content-Length 1000 bytes short", .group = "server: body length",
+                   .fault = victim_rule({.announce_length = 1500000 - 1000}), .expected = kInterrupted,
+                   .check = PartialKept, .own_process = true});
+  // WinHTTP may take a clean close for the end of the body (Wine's always
+  // does): the short file is an interrupted download, kept for the next run.
+  cases.push_back({.name = "connection closed cleanly inside the body", .group = "server: body length",
+                   .fault = victim_rule({.close_after = 900000}), .expected = kInterrupted,
+                   .check = [](const Scene& s, const std::vector<ServerRequest>& r) {
+                     PartialKept(s, r);
+                     EXPECT_EQ(lbtest::FileSize(s.PartPath()), 900000u) << "every byte sent is kept";
+                   }});
+  cases.push_back({.name = "chunked body", .group = "server: body length",
+                   .fault = victim_rule({.chunked = true}), .expected = kSuccess});
+  cases.push_back({.name = "chunked body on resume", .group = "server: body length",
+                   .fault = victim_rule({.chunked = true}), .expected = kSuccess, .after_partial = true});
+  cases.push_back({.name = "chunked body in 97-byte chunks", .group = "server: body length",
+                   .fault = victim_rule({.chunked = true, .chunk_size = 97}), .expected = kSuccess});
 
   // Redirects to plain http. WinHTTP refuses to follow them (the redirect
   // policy disallows https to http); under Wine the refusal fails the
@@ -303,10 +257,8 @@ std::vector<ServerCase> Cases() {
   auto to_http = [](bool manifest) {
     return [manifest](Scene& s) {
       s.plain = std::make_unique<PlainListener>(s.dir);
-      FaultRule rule;
       const std::string path = manifest ? std::string(kManifestPath) : s.Victim().url;
-      rule.redirect = "http://localhost:" + std::to_string(s.plain->port()) + path;
-      s.origin->SetRule(path, rule);
+      s.origin->SetRule(path, {.redirect = "http://localhost:" + std::to_string(s.plain->port()) + path});
     };
   };
   auto nothing_followed = [](const Scene& s, const std::vector<ServerRequest>&) {
@@ -321,9 +273,7 @@ std::vector<ServerCase> Cases() {
                    .group = "server: redirects and certificates",
                    .fault = [](Scene& s) {
                      s.origin->PutFile("moved/a.bin", s.Victim().bytes);
-                     FaultRule rule;
-                     rule.redirect = "https://localhost:" + std::to_string(s.origin->Port()) + "/moved/a.bin";
-                     s.origin->SetRule(s.Victim().url, rule);
+                     s.origin->SetRule(s.Victim().url, {.redirect = Narrow(s.origin->Url("/moved/a.bin"))});
                    },
                    .expected = kSuccess});
 
@@ -337,9 +287,7 @@ std::vector<ServerCase> Cases() {
                      .fault = [](Scene&) {}, .expected = kNetworkFailure, .origin_certificate = certificate});
     cases.push_back({.name = "file server with " + what, .group = "server: redirects and certificates",
                      .fault = [certificate](Scene& s) {
-                       lbtest::ServerOptions options;
-                       options.certificate = certificate;
-                       s.other = std::make_unique<FaultServer>(options);
+                       s.other = std::make_unique<FaultServer>(lbtest::ServerOptions{.certificate = certificate});
                        ReleaseFile& victim = s.release.files[1];  // kVictim
                        s.other->PutFile("files/a.bin", victim.bytes);
                        victim.url = "https://localhost:" + std::to_string(s.other->Port()) + "/files/a.bin";
@@ -349,13 +297,9 @@ std::vector<ServerCase> Cases() {
   }
 
   // Manifest bodies.
-  {
-    FaultRule endless;
-    endless.endless = true;
-    endless.endless_limit = 64ull << 20;
-    cases.push_back({.name = "endless manifest", .group = "server: body length",
-                     .fault = manifest_rule(endless), .expected = kManifestTooLarge});
-  }
+  cases.push_back({.name = "endless manifest", .group = "server: body length",
+                   .fault = manifest_rule({.endless = true, .endless_limit = 64ull << 20}),
+                   .expected = kManifestTooLarge});
   return cases;
 }
 
@@ -373,17 +317,18 @@ TEST_P(HostileServerTest, EndsWithItsMessageAndTheNextRunFinishes) {
   scene.dir = dir();
   PutUserFiles(scene.app_dir);
 
-  lbtest::ServerOptions options;
-  options.port = lbtest::UpdateOriginPort();
-  options.certificate = "localhost";
-  auto origin = std::make_unique<FaultServer>(options);
+  std::unique_ptr<FaultServer> origin;
+  auto start_origin = [&](const std::string& certificate) {
+    origin.reset();  // the port is free again before the next server takes it
+    origin = std::make_unique<FaultServer>(lbtest::ServerOptions{.port = lbtest::UpdateOriginPort(),
+                                                                 .certificate = certificate});
+    scene.origin = origin.get();
+  };
+  start_origin("localhost");
   Publish(*origin, scene.release);
-  scene.origin = origin.get();
 
   if (c.after_partial) {
-    FaultRule cut;
-    cut.drop_after = kPartialAt;
-    origin->SetRule(scene.Victim().url, cut);
+    origin->SetRule(scene.Victim().url, {.drop_after = kPartialAt});
     const Outcome first = Run(scene.app_dir);
     EXPECT_EQ(first.Text(), kInterrupted) << "the run that leaves the partial file";
     origin->ClearRules();
@@ -393,11 +338,8 @@ TEST_P(HostileServerTest, EndsWithItsMessageAndTheNextRunFinishes) {
   }
 
   if (c.origin_certificate != "localhost") {
-    origin.reset();
-    options.certificate = c.origin_certificate;
-    origin = std::make_unique<FaultServer>(options);
+    start_origin(c.origin_certificate);
     Publish(*origin, scene.release);
-    scene.origin = origin.get();
   }
   origin->ClearRequests();
   c.fault(scene);
@@ -416,12 +358,7 @@ TEST_P(HostileServerTest, EndsWithItsMessageAndTheNextRunFinishes) {
   EXPECT_TRUE(after_fault.problems.empty()) << "after the faulty run:" << after_fault.Describe();
 
   // An honest server: the next run finishes.
-  if (c.origin_certificate != "localhost") {
-    origin.reset();
-    options.certificate = "localhost";
-    origin = std::make_unique<FaultServer>(options);
-    scene.origin = origin.get();
-  }
+  if (c.origin_certificate != "localhost") start_origin("localhost");
   scene.other.reset();
   scene.plain.reset();
   scene.release = SmallRelease("/files/3.1.0/");
@@ -445,13 +382,7 @@ TEST_P(HostileServerTest, EndsWithItsMessageAndTheNextRunFinishes) {
 
 void PrintTo(const ServerCase& c, std::ostream* out) { *out << c.name; }
 
-std::string CaseName(const ::testing::TestParamInfo<ServerCase>& info) {
-  std::string name;
-  for (char c : info.param.name) name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
-  return name;
-}
-
-INSTANTIATE_TEST_SUITE_P(Faults, HostileServerTest, ::testing::ValuesIn(Cases()), CaseName);
+INSTANTIATE_TEST_SUITE_P(Faults, HostileServerTest, ::testing::ValuesIn(Cases()), lbtest::CaseName());
 
 // Connections cut at seeded random offsets in every file of a release, one
 // file per run, by a reset or by a clean close (which WinHTTP may read as the
@@ -464,9 +395,7 @@ TEST_F(DroppedConnectionTest, EveryFileCutOnceAtARandomOffset) {
   const std::uint32_t seed = Seed("dropped connections");
   std::mt19937 random(seed);
   const int count = Scaled(8, 24);
-  Release release;
-  release.version = "3.2.0";
-  release.build = 320;
+  Release release{"3.2.0", 320};
   std::uniform_int_distribution<std::size_t> sizes(100000, 1500000);
   for (int i = 0; i < count; ++i) {
     release.files.push_back(MakeFile("data/set" + std::to_string(i % 3) + "/part" + std::to_string(i) + ".bin",
@@ -474,9 +403,7 @@ TEST_F(DroppedConnectionTest, EveryFileCutOnceAtARandomOffset) {
   }
   release.updater = MakeFile("LanternbrookUpdater.exe", sizes(random), 4999, "/files/3.2.0/");
 
-  lbtest::ServerOptions options;
-  options.port = lbtest::UpdateOriginPort();
-  FaultServer server(options);
+  FaultServer server({.port = lbtest::UpdateOriginPort()});
   Publish(server, release);
   struct Cut {
     const ReleaseFile* file;
@@ -490,10 +417,8 @@ TEST_F(DroppedConnectionTest, EveryFileCutOnceAtARandomOffset) {
   for (const ReleaseFile* file : all) {
     std::uniform_int_distribution<std::uint64_t> offset(1, file->bytes.size() - 1);
     Cut cut{file, offset(random), std::bernoulli_distribution(0.7)(random)};
-    FaultRule rule;
-    if (cut.reset) rule.drop_after = cut.offset;
-    else rule.close_after = cut.offset;
-    rule.count = 1;
+    FaultRule rule{.count = 1};
+    (cut.reset ? rule.drop_after : rule.close_after) = cut.offset;
     server.SetRule(file->url, rule);
     cuts.push_back(cut);
   }

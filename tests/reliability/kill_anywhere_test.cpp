@@ -53,11 +53,7 @@ Releases MakeReleases() {
       {"data/old/legacy.bin", 500000, 0, false},
       {"docs/readme.txt", 20000, 30000, false},
   };
-  Releases r;
-  r.old_release.version = "1.0.0";
-  r.old_release.build = 100;
-  r.next.version = "2.0.0";
-  r.next.build = 200;
+  Releases r{{"1.0.0", 100}, {"2.0.0", 200}};
   std::uint32_t seed = 1000;
   for (const PlannedFile& item : planned) {
     ReleaseFile old_file;
@@ -95,7 +91,6 @@ struct KillPlan {
 };
 
 // One start of the installer and what became of it.
-
 struct RunRecord {
   KillPlan plan;
   bool killed = false;
@@ -219,15 +214,11 @@ TEST_F(KillAnywhereTest, EveryKillResumesAndTheFolderVerifies) {
   const int kills_wanted = Scaled(20, 60);
   const Releases releases = MakeReleases();
 
-  lbtest::ServerOptions options;
-  options.port = lbtest::UpdateOriginPort();
-  lbtest::FaultServer server(options);
+  lbtest::FaultServer server({.port = lbtest::UpdateOriginPort()});
   Publish(server, releases.next);
   // Small sends and a pause before each file keep a download running long
   // enough to be cut anywhere: before the answer, inside the body, between files.
-  lbtest::FaultRule slow;
-  slow.chunk_size = 16384;
-  slow.delay_ms = 40;
+  const lbtest::FaultRule slow{.chunk_size = 16384, .delay_ms = 40};
   for (const ReleaseFile& file : releases.next.files) server.SetRule(file.url, slow);
   server.SetRule(releases.next.updater.url, slow);
 

@@ -10,7 +10,6 @@
 #include <sstream>
 #include <thread>
 
-#include "app/globals.h"
 #include "install/installation_worker.h"
 #include "transfer/manifest_path.h"
 #include "tests/support/test_support.h"
@@ -143,8 +142,7 @@ Outcome AwaitOutcome(lbtest::InstallerRun& run, DWORD timeout_ms) {
 
 Outcome RunWorker(const std::wstring& app_dir, DWORD timeout_ms) {
   Outcome outcome;
-  lbtest::MessageSink sink;
-  g_mainWindow = sink.window();
+  lbtest::MessageSink sink(true);
   const std::vector<std::wstring> arguments = {L"LanternbrookInstaller.exe", L"--app-dir", app_dir,
                                                L"--no-shortcut", L"--no-launch", L"--quiet"};
   std::thread worker([&arguments] { RunInstallationWithArguments(arguments); });
@@ -158,7 +156,6 @@ Outcome RunWorker(const std::wstring& app_dir, DWORD timeout_ms) {
     }
   }
   if (!outcome.finished) ADD_FAILURE() << "the run posted no completion";
-  g_mainWindow = nullptr;
   return outcome;
 }
 
@@ -170,32 +167,27 @@ std::string Audit::Describe() const {
   return text;
 }
 
-namespace {
-std::vector<std::string> SplitNul(const std::string& text) {
+std::vector<std::string> Split(const std::string& text, char separator) {
   std::vector<std::string> parts;
-  std::size_t start = 0;
-  while (start < text.size()) {
-    std::size_t end = text.find('\0', start);
-    if (end == std::string::npos) end = text.size();
+  for (std::size_t start = 0, end; start < text.size(); start = end + 1) {
+    end = std::min(text.find(separator, start), text.size());
     if (end > start) parts.push_back(text.substr(start, end - start));
-    start = end + 1;
   }
   return parts;
 }
-}  // namespace
 
 std::vector<std::string> ListFiles(const std::wstring& dir) {
-  std::vector<std::string> files = SplitNul(lbtest::RunUnixOutput(
-      "cd " + ShellQuote(lbtest::WindowsToUnixPath(dir)) + " && find . -type f -printf '%P\\0'"));
+  std::vector<std::string> files = Split(lbtest::RunUnixOutput(
+      "cd " + ShellQuote(lbtest::WindowsToUnixPath(dir)) + " && find . -type f -printf '%P\\0'"), '\0');
   std::sort(files.begin(), files.end());
   return files;
 }
 
 std::vector<std::string> FilesWithDigest(const std::wstring& dir, const std::string& hash) {
   // sha256sum -z ends each line with NUL, so any name survives.
-  const std::vector<std::string> lines = SplitNul(lbtest::RunUnixOutput(
+  const std::vector<std::string> lines = Split(lbtest::RunUnixOutput(
       "cd " + ShellQuote(lbtest::WindowsToUnixPath(dir)) +
-      " && find . -type f -print0 | xargs -0 -r sha256sum -z -b --"));
+      " && find . -type f -print0 | xargs -0 -r sha256sum -z -b --"), '\0');
   std::vector<std::string> found;
   for (const std::string& line : lines) {
     if (line.size() > 66 && line.compare(0, 64, hash) == 0 && line.compare(64, 2, " *") == 0) {
@@ -340,20 +332,12 @@ Listing ListTree(const std::string& unix_root, const std::vector<std::string>& p
   if (max_depth > 0) command += " -maxdepth " + std::to_string(max_depth);
   if (!pruned.empty()) {
     command += " \\(";
-    for (std::size_t i = 0; i < pruned.size(); ++i) {
-      command += (i ? " -o -path " : " -path ") + ShellQuote(pruned[i]);
-    }
+    for (std::size_t i = 0; i < pruned.size(); ++i) command += (i ? " -o -path " : " -path ") + ShellQuote(pruned[i]);
     command += " \\) -prune -o";
   }
   command += " -printf '%y %s %T@ %P\\0' 2>/dev/null";
-  const std::string output = lbtest::RunUnixOutput(command);
   Listing listing;
-  std::size_t start = 0;
-  while (start < output.size()) {
-    std::size_t end = output.find('\0', start);
-    if (end == std::string::npos) end = output.size();
-    const std::string entry = output.substr(start, end - start);
-    start = end + 1;
+  for (const std::string& entry : Split(lbtest::RunUnixOutput(command), '\0')) {
     // "<type> <size> <time> <path>"; the path may hold blanks.
     std::size_t first = entry.find(' ');
     std::size_t second = first == std::string::npos ? first : entry.find(' ', first + 1);

@@ -112,6 +112,9 @@ Audit AuditFolder(const std::wstring& app_dir, const Release& next, const Releas
 // present, and no staging folder left.
 Audit VerifyInstalled(const std::wstring& app_dir, const Release& next);
 
+// The non-empty pieces of `text` between the `separator`s.
+std::vector<std::string> Split(const std::string& text, char separator);
+
 // Regular files under `dir` as the host names them, relative, '/' separated.
 std::vector<std::string> ListFiles(const std::wstring& dir);
 // Those whose SHA-256 (the host's sha256sum) is `hash`.
