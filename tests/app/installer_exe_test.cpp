@@ -89,11 +89,6 @@ void PrintTo(const ImportCase& c, std::ostream* out) { *out << c.exe; }
 
 class ImportTest : public ::testing::TestWithParam<ImportCase> {};
 
-std::string Upper(std::string text) {
-  for (char& ch : text) ch = static_cast<char>(toupper(static_cast<unsigned char>(ch)));
-  return text;
-}
-
 // Imported at process start: KnownDLLs only, which Windows takes from the
 // system folder whatever lies beside the exe. Every other system DLL is
 // delay-loaded. The linker leaves the delay-load descriptors out of the data
@@ -109,7 +104,7 @@ TEST_P(ImportTest, ImportsKnownDllsAndDelayLoadsTheOtherSystemDlls) {
   int imports = 0;
   for (size_t at = dump.find(marker); at != std::string::npos; at = dump.find(marker, at + 1)) {
     size_t end = dump.find_first_of("\r\n", at);
-    std::string name = Upper(dump.substr(at + marker.size(), end - at - marker.size()));
+    std::string name = lbtest::Upper(dump.substr(at + marker.size(), end - at - marker.size()));
     ++imports;
     bool system = false;
     for (const auto& dll : known) system = system || name == dll;
@@ -126,7 +121,7 @@ TEST_P(ImportTest, ImportsKnownDllsAndDelayLoadsTheOtherSystemDlls) {
     size_t end = symbols.find_first_of("\r\n", at);
     std::string library = symbols.substr(at + descriptor.size(), end - at - descriptor.size());
     ASSERT_EQ(library.substr(library.size() - 2), "_a") << library;
-    delayed.push_back(Upper(library.substr(0, library.size() - 2)) + ".DLL");
+    delayed.push_back(lbtest::Upper(library.substr(0, library.size() - 2)) + ".DLL");
   }
   std::sort(delayed.begin(), delayed.end());
   EXPECT_EQ(delayed, GetParam().delay_loaded);

@@ -124,38 +124,24 @@ class InstallerWindowTest : public lbtest::TempDirTest {
   WPARAM quit_code_ = 99;
 };
 
-struct ChildControl {
-  HWND window = nullptr;
-  std::wstring class_name;
-  std::wstring text;
-  RECT rect{};  // client coordinates of the parent
-  LONG style = 0;
-};
-
-ChildControl Describe(HWND parent, HWND child) {
-  ChildControl control;
-  control.window = child;
+// `child` as created: its class, text, place in the client coordinates of
+// `parent` ({left, top, width, height}) and the low word of its style.
+void ExpectControl(HWND parent, HWND child, const std::wstring& class_name, const std::wstring& text,
+                   RECT rect, LONG style) {
   wchar_t name[64] = {};
   GetClassNameW(child, name, 64);
-  control.class_name = name;
-  control.text = WindowText(child);
-  GetWindowRect(child, &control.rect);
-  MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&control.rect), 2);
-  control.style = GetWindowLongW(child, GWL_STYLE);
-  return control;
-}
-
-void ExpectControl(const ChildControl& control, const std::wstring& class_name,
-                   const std::wstring& text, RECT rect, LONG style) {
-  EXPECT_EQ(lstrcmpiW(control.class_name.c_str(), class_name.c_str()), 0)
-      << Narrow(control.class_name);
-  EXPECT_EQ(Narrow(control.text), Narrow(text));
-  EXPECT_EQ(control.rect.left, rect.left);
-  EXPECT_EQ(control.rect.top, rect.top);
-  EXPECT_EQ(control.rect.right - control.rect.left, rect.right);
-  EXPECT_EQ(control.rect.bottom - control.rect.top, rect.bottom);
-  EXPECT_EQ(control.style & 0xFFFF0000, 0x50000000) << std::hex << control.style;
-  EXPECT_EQ(control.style & 0xFFFF, style) << std::hex << control.style;
+  EXPECT_EQ(lstrcmpiW(name, class_name.c_str()), 0) << Narrow(name);
+  EXPECT_EQ(Narrow(WindowText(child)), Narrow(text));
+  RECT place{};
+  GetWindowRect(child, &place);
+  MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&place), 2);
+  EXPECT_EQ(place.left, rect.left);
+  EXPECT_EQ(place.top, rect.top);
+  EXPECT_EQ(place.right - place.left, rect.right);
+  EXPECT_EQ(place.bottom - place.top, rect.bottom);
+  const LONG actual = GetWindowLongW(child, GWL_STYLE);
+  EXPECT_EQ(actual & 0xFFFF0000, 0x50000000) << std::hex << actual;
+  EXPECT_EQ(actual & 0xFFFF, style) << std::hex << actual;
 }
 
 TEST_F(InstallerWindowTest, WindowAndControlsAsCreated) {
@@ -175,25 +161,25 @@ TEST_F(InstallerWindowTest, WindowAndControlsAsCreated) {
   EXPECT_EQ(g_detailLabel, GetDlgItem(window_, 102));
   EXPECT_EQ(g_progressBar, GetDlgItem(window_, 103));
 
-  std::vector<ChildControl> children;
+  std::vector<HWND> children;
   for (HWND child = GetWindow(window_, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
-    children.push_back(Describe(window_, child));
+    children.push_back(child);
   }
   ASSERT_EQ(children.size(), 4u);  // in creation order
-  ExpectControl(children[0], L"STATIC", Widen(texts::kPreparing), {28, 30, 504, 28}, 0);
-  ExpectControl(children[1], L"STATIC", L"Aguarde...", {28, 70, 504, 44}, 0);
-  ExpectControl(children[2], L"msctls_progress32", L"", {28, 126, 504, 24}, PBS_SMOOTH);
-  ExpectControl(children[3], L"STATIC", L"Os downloads interrompidos sao retomados automaticamente.",
+  ExpectControl(window_, children[0], L"STATIC", Widen(texts::kPreparing), {28, 30, 504, 28}, 0);
+  ExpectControl(window_, children[1], L"STATIC", L"Aguarde...", {28, 70, 504, 44}, 0);
+  ExpectControl(window_, children[2], L"msctls_progress32", L"", {28, 126, 504, 24}, PBS_SMOOTH);
+  ExpectControl(window_, children[3], L"STATIC", L"Os downloads interrompidos sao retomados automaticamente.",
                 {28, 166, 504, 22}, 0);
-  EXPECT_EQ(GetDlgCtrlID(children[3].window), 0);
+  EXPECT_EQ(GetDlgCtrlID(children[3]), 0);
 
   HGDIOBJ gui_font = GetStockObject(DEFAULT_GUI_FONT);
-  EXPECT_EQ(reinterpret_cast<HGDIOBJ>(SendMessageW(children[0].window, WM_GETFONT, 0, 0)), gui_font);
-  EXPECT_EQ(reinterpret_cast<HGDIOBJ>(SendMessageW(children[1].window, WM_GETFONT, 0, 0)), gui_font);
-  EXPECT_NE(reinterpret_cast<HGDIOBJ>(SendMessageW(children[3].window, WM_GETFONT, 0, 0)), gui_font);
+  EXPECT_EQ(reinterpret_cast<HGDIOBJ>(SendMessageW(children[0], WM_GETFONT, 0, 0)), gui_font);
+  EXPECT_EQ(reinterpret_cast<HGDIOBJ>(SendMessageW(children[1], WM_GETFONT, 0, 0)), gui_font);
+  EXPECT_NE(reinterpret_cast<HGDIOBJ>(SendMessageW(children[3], WM_GETFONT, 0, 0)), gui_font);
 
   PBRANGE range{};
-  SendMessageW(children[2].window, PBM_GETRANGE, FALSE, reinterpret_cast<LPARAM>(&range));
+  SendMessageW(children[2], PBM_GETRANGE, FALSE, reinterpret_cast<LPARAM>(&range));
   EXPECT_EQ(range.iLow, 0);
   EXPECT_EQ(range.iHigh, 1000);
   EXPECT_EQ(Bar(), 0);
@@ -309,7 +295,7 @@ TEST_P(CompletionMessageTest, ShowsTheOutcome) {
   lbtest::BoxWatcher watcher(window_, [&] {
     status_at_box = Label(101);
     detail_at_box = Label(102);
-    bar_at_box = static_cast<int>(SendMessageW(GetDlgItem(window_, 103), PBM_GETPOS, 0, 0));
+    bar_at_box = Bar();
     return true;
   });
   Post(ProgressMessage, 420, L"Baixando Lanternbrook\narquivo.bin");
@@ -401,8 +387,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         LaunchCase{"no arguments", {}},
         LaunchCase{"plain arguments", {L"--rom", L"C:\\roms\\game.rom"}},
-        LaunchCase{"blank, empty and trailing backslash",
-                   {L"C:\\My Roms\\", L"", L"two  blanks"}},
+        LaunchCase{"blank, empty and trailing backslash", {L"C:\\My Roms\\", L"", L"two  blanks"}},
         LaunchCase{"quotes and backslashes", {L"say \"hi\"", L"a\\\\\"b", L"\\\\server\\share\\"}},
         LaunchCase{"tab and non-ASCII", {L"a\tb", L"Jo\u00e3o \u00c1rea"}}));
 

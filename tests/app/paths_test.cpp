@@ -61,22 +61,19 @@ INSTANTIATE_TEST_SUITE_P(
                  L"\\\\?\\C:\\x\\app.exe"},
         PathCase{"rooted right keeps the drive", L"C:\\apps\\Lanternbrook", L"\\tools\\app.exe",
                  L"C:\\tools\\app.exe"},
-        PathCase{"rooted right with slash keeps the drive", L"E:\\apps", L"/app.exe",
-                 L"E:/app.exe"},
+        PathCase{"rooted right with slash keeps the drive", L"E:\\apps", L"/app.exe", L"E:/app.exe"},
         PathCase{"rooted right keeps the network share", L"\\\\srv\\share\\apps",
                  L"\\tools\\app.exe", L"\\\\srv\\share\\tools\\app.exe"},
         PathCase{"rooted right keeps the device volume", L"\\\\?\\C:\\apps", L"\\app.exe",
                  L"\\\\?\\C:\\app.exe"},
         PathCase{"rooted right under a relative left", L"apps", L"\\app.exe", L"\\app.exe"},
-        PathCase{"other drive, drive-relative, replaces", L"C:\\apps", L"D:app.exe",
-                 L"D:app.exe"},
+        PathCase{"other drive, drive-relative, replaces", L"C:\\apps", L"D:app.exe", L"D:app.exe"},
         PathCase{"same drive, drive-relative, continues", L"C:\\apps", L"c:bin\\app.exe",
                  L"C:\\apps\\bin\\app.exe"},
         PathCase{"drive-relative under a relative left", L"apps", L"C:app.exe", L"C:app.exe"},
         PathCase{"bare drive left gets no backslash", L"C:", L"app.exe", L"C:app.exe"},
         PathCase{"empty left gives the right part", L"", L"app.exe", L"app.exe"},
-        PathCase{"dots are kept literally", L"C:\\apps", L"..\\app.exe",
-                 L"C:\\apps\\..\\app.exe"}));
+        PathCase{"dots are kept literally", L"C:\\apps", L"..\\app.exe", L"C:\\apps\\..\\app.exe"}));
 
 struct ParentCase {
   const char* scenario;
@@ -105,8 +102,7 @@ INSTANTIATE_TEST_SUITE_P(
         ParentCase{"drive-relative file", L"C:app.exe", L"C:"},
         ParentCase{"rooted file", L"\\app.exe", L"\\"},
         ParentCase{"file on a network share", L"\\\\srv\\share\\app.exe", L"\\\\srv\\share\\"},
-        ParentCase{"folder on a network share", L"\\\\srv\\share\\a\\app.exe",
-                   L"\\\\srv\\share\\a"},
+        ParentCase{"folder on a network share", L"\\\\srv\\share\\a\\app.exe", L"\\\\srv\\share\\a"},
         ParentCase{"the root itself", L"C:\\", L"C:\\"},
         ParentCase{"empty path", L"", L""}));
 

@@ -96,8 +96,7 @@ class InstallerEndToEnd : public lbtest::TempDirTest,
     CleanDesktop();
     const Scenario& s = GetParam();
     app_dir_ = s.default_folder ? DesktopFolder() + L"\\Lanternbrook" : Path(L"app");
-    lbtest::ServerOptions options;
-    options.port = lbtest::UpdateOriginPort();
+    const lbtest::ServerOptions options{.port = lbtest::UpdateOriginPort()};
     if (s.fault_server) {
       fault_ = std::make_unique<lbtest::FaultServer>(options);
       server_ = fault_.get();
@@ -212,10 +211,7 @@ TEST_P(InstallerEndToEnd, Runs) {
 
     case Twist::kKillThenResume: {
       const std::uint64_t sent = 2 << 20;
-      lbtest::FaultRule stall;
-      stall.drop_after = sent;
-      stall.drop_delay_ms = 60000;
-      fault_->SetRule(big, stall);
+      fault_->SetRule(big, {.drop_after = sent, .drop_delay_ms = 60000});
       std::wstring part = StagingDir() + L"\\data\\big.bin.part";
       {
         lbtest::InstallerRun first(lbtest::InstallerExe(), Arguments());
@@ -244,9 +240,7 @@ TEST_P(InstallerEndToEnd, Runs) {
     }
 
     case Twist::kFailInTheMiddle: {
-      lbtest::FaultRule refuse;
-      refuse.status = 500;
-      fault_->SetRule(second, refuse);
+      fault_->SetRule(second, {.status = 500});
       run = RunToEnd();
       EXPECT_EQ(Narrow(failure_detail_), texts::kFileRefused);
       ASSERT_FALSE(run->boxes().empty());
@@ -261,13 +255,10 @@ TEST_P(InstallerEndToEnd, Runs) {
     }
 
     case Twist::kCloseDuringRun: {
-      lbtest::FaultRule slow;
-      slow.delay_ms = 4000;
-      fault_->SetRule(big, slow);
+      fault_->SetRule(big, {.delay_ms = 4000});
       run = std::make_unique<lbtest::InstallerRun>(lbtest::InstallerExe(), Arguments());
       ASSERT_TRUE(run->WaitUntil([&] { return run->MainWindow() != nullptr; }, 30000));
-      ASSERT_TRUE(run->WaitUntil(
-          [&] { return run->Snapshot().detail == L"data\\big.bin"; }, 60000));
+      ASSERT_TRUE(run->WaitUntil([&] { return run->Snapshot().detail == L"data\\big.bin"; }, 60000));
       PostMessageW(run->MainWindow(), WM_CLOSE, 0, 0);
       ASSERT_TRUE(run->WaitUntil([&] { return !run->boxes().empty(); }, 30000));
       EXPECT_EQ(Narrow(run->boxes()[0].caption), texts::kSuccessCaption);
@@ -286,14 +277,12 @@ TEST_P(InstallerEndToEnd, Runs) {
       lbtest::WriteFileBytes(live, release_.files[0].bytes);
       lbtest::ChildProcess app(live, {L"--stay-ms", L"5000"});
       std::vector<std::wstring> args = Arguments();
-      args.push_back(L"--wait-pid");
-      args.push_back(std::to_wstring(app.pid()));
+      args.insert(args.end(), {L"--wait-pid", std::to_wstring(app.pid())});
       DWORD start = GetTickCount();
       run = std::make_unique<lbtest::InstallerRun>(lbtest::InstallerExe(), args);
       ASSERT_TRUE(run->Wait(180000));
       elapsed_ms = GetTickCount() - start;
-      EXPECT_TRUE(app.Ended())
-          << "the installer ended before the application it waited for";
+      EXPECT_TRUE(app.Ended()) << "the installer ended before the application it waited for";
       EXPECT_GE(elapsed_ms, 3000u) << "the run did not wait";
       break;
     }
@@ -336,7 +325,6 @@ TEST_P(InstallerEndToEnd, Runs) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Scenarios, InstallerEndToEnd, ::testing::ValuesIn(kScenarios),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Scenarios, InstallerEndToEnd, ::testing::ValuesIn(kScenarios), lbtest::CaseName());
 
 }  // namespace

@@ -126,8 +126,7 @@ INSTANTIATE_TEST_SUITE_P(
         ShortcutCase{"ExistingExecutable", L"Lanternbrook", L"LanternbrookEmulator.exe", true},
         ShortcutCase{"FolderWithBlanksAndAccents", L"Jogos Antigos\\Emula\x00E7\x00E3o",
                      L"LanternbrookEmulator.exe", true},
-        ShortcutCase{"ExecutableNotYetPresent", L"Lanternbrook", L"Custom.exe", false}),
-    [](const auto& info) { return std::string(info.param.name); });
+        ShortcutCase{"ExecutableNotYetPresent", L"Lanternbrook", L"Custom.exe", false}), lbtest::CaseName());
 
 // A second run saves over the same file with its own properties: still one
 // Lanternbrook shortcut, now pointing at the second executable.

@@ -52,7 +52,7 @@ INSTANTIATE_TEST_SUITE_P(
         ContentCase{"ExactlyOneBuffer", lbtest::RandomBytes(kMiB, 12)},
         ContentCase{"OneByteOverTheBuffer", lbtest::RandomBytes(kMiB + 1, 13)},
         ContentCase{"SeveralBuffersAndARemainder", lbtest::RandomBytes(3 * kMiB + 4097, 14)}),
-    [](const auto& info) { return std::string(info.param.name); });
+    lbtest::CaseName());
 
 class FileDigest : public lbtest::TempDirTest {};
 
@@ -106,12 +106,8 @@ TEST_P(FileDigestOpen, OpensWithFullSharingOrFailsWithTheValidationMessage) {
     EXPECT_EQ(Narrow(ComputeFileSha256(file)), lbtest::ReferenceSha256(content));
     return;
   }
-  try {
-    ComputeFileSha256(file);
-    FAIL() << "expected a failure";
-  } catch (const std::runtime_error& error) {
-    EXPECT_STREQ(error.what(), "Nao foi possivel validar um arquivo baixado.");
-  }
+  EXPECT_EQ(lbtest::ErrorText<std::runtime_error>([&] { ComputeFileSha256(file); }),
+            "Nao foi possivel validar um arquivo baixado.");
   if (GetParam().setup == Setup::HeldWithoutReadSharing) {
     // The failed call left nothing open: once the holder lets go, the file
     // can be opened exclusively.
@@ -125,12 +121,10 @@ TEST_P(FileDigestOpen, OpensWithFullSharingOrFailsWithTheValidationMessage) {
 INSTANTIATE_TEST_SUITE_P(
     Handles, FileDigestOpen,
     ::testing::Values(OpenCase{"HeldOpenForWriting", Setup::HeldForWriting, true},
-                      OpenCase{"HeldOpenForWritingWithDeleteSharing",
-                               Setup::HeldForWritingAndDeleting, true},
+                      OpenCase{"HeldOpenForWritingWithDeleteSharing", Setup::HeldForWritingAndDeleting, true},
                       OpenCase{"HeldOpenWithoutReadSharing", Setup::HeldWithoutReadSharing, false},
                       OpenCase{"MissingFile", Setup::Missing, false},
-                      OpenCase{"PathIsADirectory", Setup::Directory, false}),
-    [](const auto& info) { return std::string(info.param.name); });
+                      OpenCase{"PathIsADirectory", Setup::Directory, false}), lbtest::CaseName());
 
 // --- Comparison with the manifest's digest text ---------------------------
 
@@ -165,6 +159,6 @@ INSTANTIATE_TEST_SUITE_P(
         MatchCase{"Empty", L"", false},
         // Only ASCII letters fold: a fullwidth 'a' (U+FF41) is not 'a'.
         MatchCase{"NonAsciiLetter", L"b\xFF41" L"7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad", false}),
-    [](const auto& info) { return std::string(info.param.name); });
+    lbtest::CaseName());
 
 }  // namespace

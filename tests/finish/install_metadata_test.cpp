@@ -97,13 +97,11 @@ INSTANTIATE_TEST_SUITE_P(
                      "  \"build\": 310\n}\n"},
         DocumentCase{"QuotationMark", "1.0 \"final\"", 5,
                      "{\n  \"version\": \"1.0 \\\"final\\\"\",\n  \"build\": 5\n}\n"},
-        DocumentCase{"Backslash", "C:\\v1\\", 6,
-                     "{\n  \"version\": \"C:\\\\v1\\\\\",\n  \"build\": 6\n}\n"},
+        DocumentCase{"Backslash", "C:\\v1\\", 6, "{\n  \"version\": \"C:\\\\v1\\\\\",\n  \"build\": 6\n}\n"},
         DocumentCase{"EmptyVersion", "", 1, "{\n  \"version\": \"\",\n  \"build\": 1\n}\n"},
         DocumentCase{"LineFeedTabCarriageReturn", "1\n2\t3\r4", 8, nullptr},
         DocumentCase{"EveryControlByte", std::string("\x00\x01\x07\x08\x0B\x0C\x1B\x1F.", 9), 9,
-                     nullptr}),
-    [](const auto& info) { return std::string(info.param.name); });
+                     nullptr}), lbtest::CaseName());
 
 #ifdef _WIN32
 using lbtest::Narrow;
@@ -165,16 +163,8 @@ TEST_P(MetadataWrite, ReplacesInOneRenameOrFailsLeavingTheOldDocument) {
       break;
   }
 
-  if (c.error) {
-    try {
-      WriteInstallMetadata(target, content);
-      FAIL() << "expected: " << c.error;
-    } catch (const std::runtime_error& error) {
-      EXPECT_STREQ(error.what(), c.error);
-    }
-  } else {
-    WriteInstallMetadata(target, content);
-  }
+  EXPECT_EQ(lbtest::ErrorText<std::runtime_error>([&] { WriteInstallMetadata(target, content); }),
+            c.error ? c.error : "");
   holder.reset();
 
   switch (c.prior) {
@@ -207,8 +197,7 @@ INSTANTIATE_TEST_SUITE_P(
         WriteCase{"TargetHeldOpenWithoutDeleteSharing", Prior::TargetHeldOpen,
                   "Falha ao finalizar os metadados da instalacao.", true},
         WriteCase{"TemporaryCannotBeOpened", Prior::TemporaryIsDirectory,
-                  lbtest::texts::kMetadataWriteFailed, true}),
-    [](const auto& info) { return std::string(info.param.name); });
+                  lbtest::texts::kMetadataWriteFailed, true}), lbtest::CaseName());
 
 class MetadataParent : public lbtest::TempDirTest {};
 
@@ -269,7 +258,7 @@ TEST_P(FlushedBeforeRename, UnderItsSiblingName) {
 INSTANTIATE_TEST_SUITE_P(Writers, FlushedBeforeRename,
                          ::testing::Values(SiblingCase{"Metadata", "version.json.tmp"},
                                            SiblingCase{"UpdaterCopy", "LanternbrookUpdater-v2.exe.new"}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         lbtest::CaseName());
 
 #endif
 

@@ -51,16 +51,8 @@ TEST_P(UpdaterBootstrap, CopiesThroughTheNewSiblingOrLeavesTheDestinationAlone) 
   }
 
   const std::wstring app_dir = c.trailing_separator ? dir() + L"\\" : dir();
-  if (c.fails) {
-    try {
-      InstallUpdater(app_dir);
-      FAIL() << "expected a failure";
-    } catch (const std::runtime_error& error) {
-      EXPECT_STREQ(error.what(), lbtest::texts::kUpdaterFailed);
-    }
-  } else {
-    InstallUpdater(app_dir);
-  }
+  EXPECT_EQ(lbtest::ErrorText<std::runtime_error>([&] { InstallUpdater(app_dir); }),
+            c.fails ? lbtest::texts::kUpdaterFailed : "");
   holder.reset();
 
   if (c.fails) {
@@ -96,7 +88,6 @@ INSTANTIATE_TEST_SUITE_P(
                     .fails = true},
         UpdaterCase{.name = "MissingSourceNoCopyYet", .source_present = false, .fails = true},
         UpdaterCase{.name = "DestinationCannotBeReplaced", .old_copy = "running updater",
-                    .hold_destination = true, .fails = true}),
-    [](const auto& info) { return std::string(info.param.name); });
+                    .hold_destination = true, .fails = true}), lbtest::CaseName());
 
 }  // namespace

@@ -38,14 +38,9 @@ class InstallationRunTest : public lbtest::TempDirTest {
  protected:
   void SetUp() override {
     TempDirTest::SetUp();
-    g_mainWindow = sink_.window();
     g_quiet = false;
     g_launchPath.clear();
     g_launchArgs.clear();
-  }
-  void TearDown() override {
-    g_mainWindow = nullptr;
-    TempDirTest::TearDown();
   }
 
   // Runs the installation on this thread with `options` after the program
@@ -72,7 +67,7 @@ class InstallationRunTest : public lbtest::TempDirTest {
     return Narrow(messages.back().text);
   }
 
-  lbtest::MessageSink sink_;
+  lbtest::MessageSink sink_{true};
   DWORD elapsed_ms_ = 0;
 };
 
@@ -217,7 +212,7 @@ TEST_P(SameFileManifestTest, IsRefusedBeforeAnyDownload) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, SameFileManifestTest, ::testing::ValuesIn(lbtest::SameFilePairs()),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         lbtest::CaseName());
 
 struct TextCase {
   const char* scenario;

@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <limits>
 
-#include "app/globals.h"
 #include "app/messages.h"
 #include "install/progress.h"
 #include "tests/support/test_support.h"
@@ -54,9 +53,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 class PostProgressTest : public ::testing::Test {
  protected:
-  void SetUp() override { g_mainWindow = sink_.window(); }
-  void TearDown() override { g_mainWindow = nullptr; }
-  lbtest::MessageSink sink_;
+  lbtest::MessageSink sink_{true};
 };
 
 struct PostCase {

@@ -61,7 +61,7 @@ INSTANTIATE_TEST_SUITE_P(
                       TreeCase{"Nested", {L"data\\maps\\a.bin.part", L"data\\b.part", L"c.part"}},
                       TreeCase{"ReadOnlyFile", {L"data\\a.part", L"b.part"}, true},
                       TreeCase{"DriveRelativeNames", {L"x\\C:victim\\keep.txt", L"x\\C:\\y.part"}}),
-    [](const auto& info) { return std::string(info.param.name); });
+    lbtest::CaseName());
 
 TEST(StagingRemovalMissing, AMissingFolderIsNoError) {
   RemoveFolderTree(L"Z:\\no\\such\\folder\\.install-staging");

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "tests/support/expected_texts.h"
+#include "tests/support/test_support.h"
 
 using namespace std::string_literals;
 
@@ -174,12 +175,9 @@ TEST_P(JsonReaderTest, Reads) {
   std::vector<char> buffer(c.text.begin(), c.text.end());
   JsonCursor cursor{buffer.data(), buffer.data() + buffer.size()};
   if (c.error) {
-    try {
-      const std::string result = RunOperation(c, cursor);
-      FAIL() << "expected \"" << c.error << "\", got result \"" << result << "\"";
-    } catch (const std::runtime_error& e) {
-      EXPECT_STREQ(e.what(), c.error);
-    }
+    std::string result;
+    EXPECT_EQ(lbtest::ErrorText<std::runtime_error>([&] { result = RunOperation(c, cursor); }), c.error)
+        << "result \"" << result << "\"";
     EXPECT_LE(cursor.current, cursor.end);
     return;
   }
@@ -187,8 +185,7 @@ TEST_P(JsonReaderTest, Reads) {
   EXPECT_EQ(static_cast<std::size_t>(cursor.end - cursor.current), c.rest);
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, JsonReaderTest, ::testing::ValuesIn(kReaderCases),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Cases, JsonReaderTest, ::testing::ValuesIn(kReaderCases), lbtest::CaseName());
 
 // The worker's stack: 2 MiB of nested openings (the largest manifest)
 // skipped on a freshly started thread must fail cleanly, not overflow.
@@ -200,12 +197,7 @@ TEST(JsonReader, SkipSurvivesTwoMebibytesOfNestingOnAWorkerThread) {
     std::string message;
     std::thread worker([&] {
       JsonCursor cursor{text.data(), text.data() + text.size()};
-      try {
-        SkipJsonValue(cursor);
-        message = "no failure";
-      } catch (const std::runtime_error& e) {
-        message = e.what();
-      }
+      message = lbtest::ErrorText<std::runtime_error>([&] { SkipJsonValue(cursor); });
     });
     worker.join();
     EXPECT_EQ(message, kBadJson) << unit;

@@ -91,8 +91,7 @@ INSTANTIATE_TEST_SUITE_P(
         DownloadCase{.name = "PartialContentIsRefusedUnread", .rule = Refused(206),
                      .error = kManifestRefused, .sent_below = kBigBody / 4},
         DownloadCase{.name = "NotModifiedIsRefused", .body_size = 100,
-                     .rule = {.status = 304, .body = ""}, .error = kManifestRefused}),
-    [](const auto& info) { return std::string(info.param.name); });
+                     .rule = {.status = 304, .body = ""}, .error = kManifestRefused}), lbtest::CaseName());
 
 INSTANTIATE_TEST_SUITE_P(
     SizeLimit, ManifestDownload,
@@ -106,8 +105,7 @@ INSTANTIATE_TEST_SUITE_P(
                      .rule = {.chunked = true, .chunk_size = 10000}, .error = kManifestTooLarge},
         DownloadCase{.name = "EndlessBodyStopsAtTheLimit",
                      .rule = {.endless = true, .endless_limit = kBigBody},
-                     .error = kManifestTooLarge, .sent_below = kBigBody / 4}),
-    [](const auto& info) { return std::string(info.param.name); });
+                     .error = kManifestTooLarge, .sent_below = kBigBody / 4}), lbtest::CaseName());
 
 INSTANTIATE_TEST_SUITE_P(
     BrokenBodies, ManifestDownload,
@@ -118,8 +116,7 @@ INSTANTIATE_TEST_SUITE_P(
         DownloadCase{.name = "ChunkedConnectionResetMidBody", .body_size = 1000000,
                      .rule = {.chunked = true, .drop_after = 300000},
                      .error = "Falha ao ler o manifesto.",
-                     .other_error = "Falha ao baixar o manifesto."}),
-    [](const auto& info) { return std::string(info.param.name); });
+                     .other_error = "Falha ao baixar o manifesto."}), lbtest::CaseName());
 
 TEST(ManifestBody, ByteOrderMarkIsReturnedUnchanged) {
   FaultServer server({.port = lbtest::UpdateOriginPort()});

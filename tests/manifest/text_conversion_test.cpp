@@ -11,6 +11,7 @@
 #include "manifest/json_reader.h"
 #include "manifest/json_writer.h"
 #include "tests/support/expected_texts.h"
+#include "tests/support/test_support.h"
 
 using namespace std::string_literals;
 
@@ -60,20 +61,14 @@ class Utf8ToWideTest : public ::testing::TestWithParam<Utf8Case> {};
 TEST_P(Utf8ToWideTest, ConvertsOrRefuses) {
   const Utf8Case& c = GetParam();
   if (!c.valid) {
-    try {
-      Utf8ToWide(c.utf8);
-      FAIL() << "accepted";
-    } catch (const std::runtime_error& e) {
-      EXPECT_STREQ(e.what(), lbtest::texts::kBadUtf8);
-    }
+    EXPECT_EQ(lbtest::ErrorText<std::runtime_error>([&] { Utf8ToWide(c.utf8); }), lbtest::texts::kBadUtf8);
     return;
   }
   EXPECT_EQ(Utf8ToWide(c.utf8), c.wide);
   EXPECT_EQ(WideToUtf8(c.wide), c.utf8);
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, Utf8ToWideTest, ::testing::ValuesIn(kUtf8Cases),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Cases, Utf8ToWideTest, ::testing::ValuesIn(kUtf8Cases), lbtest::CaseName());
 
 // What the reader makes of surrogate escapes: a pair converts, a lone one is
 // refused where the string is converted.
@@ -126,8 +121,7 @@ TEST_P(JsonWriterTest, EscapesAndAppends) {
   EXPECT_EQ(out, "\"" + c.written);
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, JsonWriterTest, ::testing::ValuesIn(kWriterCases),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Cases, JsonWriterTest, ::testing::ValuesIn(kWriterCases), lbtest::CaseName());
 
 // Every byte value, and random byte strings, come back unchanged through the
 // reader.

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "tests/manifest/manifest_cases.h"
+#include "tests/support/test_support.h"
 
 using namespace manifest_cases;
 
@@ -73,7 +74,7 @@ TEST_P(ManifestDocumentTest, ParsesOrFailsWithItsMessage) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, ManifestDocumentTest, ::testing::ValuesIn(ManifestCases()),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         lbtest::CaseName());
 
 // The steps leave whatever follows their closing bracket to the caller.
 TEST(ManifestSteps, EntryAndListStopAfterTheirClosingBracket) {

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cctype>
 #include <functional>
 #include <memory>
 #include <string>
@@ -126,12 +125,10 @@ INSTANTIATE_TEST_SUITE_P(
         ChangeCase{"FolderSameSizeOtherContent", kChanged, Change::kSameSizeOtherContent, false},
         ChangeCase{"FolderOtherSize", kChanged, Change::kOtherSize, false},
         ChangeCase{"FolderRemoved", kChanged, Change::kRemoved, false},
-        ChangeCase{"FolderUpdaterResigned", "LanternbrookUpdater.exe", Change::kSameSizeOtherContent,
-                   false},
+        ChangeCase{"FolderUpdaterResigned", "LanternbrookUpdater.exe", Change::kSameSizeOtherContent, false},
         ChangeCase{"ServerSameSizeOtherContent", kChanged, Change::kSameSizeOtherContent, true},
         ChangeCase{"ServerOtherSize", "LanternbrookEmulator.exe", Change::kOtherSize, true},
-        ChangeCase{"ServerRemoved", kChanged, Change::kRemoved, true}),
-    [](const auto& info) { return std::string(info.param.name); });
+        ChangeCase{"ServerRemoved", kChanged, Change::kRemoved, true}), lbtest::CaseName());
 
 // Manifests edited after make: the installer's own parser and rules decide.
 struct EditedManifestCase {
@@ -201,8 +198,8 @@ INSTANTIATE_TEST_SUITE_P(
                            "MISMATCH total_size: expected 75014 (the sum of the files' sizes), actual 75000\n"},
         EditedManifestCase{"UpperCaseHashStillMatches",
                            [](std::string& t) {
-                             std::size_t at = t.find("\"hash\": \"") + 9;
-                             for (std::size_t i = at; i < at + 64; ++i) t[i] = static_cast<char>(toupper(t[i]));
+                             const std::size_t at = t.find("\"hash\": \"") + 9;
+                             t.replace(at, 64, lbtest::Upper(t.substr(at, 64)));
                            },
                            ""},
         EditedManifestCase{"PaddedToExactlyTheLimit",
@@ -210,7 +207,7 @@ INSTANTIATE_TEST_SUITE_P(
         EditedManifestCase{"PaddedOneByteBeyondTheLimit",
                            [](std::string& t) { t.append(2097153 - t.size(), ' '); },
                            "err:manifest.json: larger than the installer accepts (2097152 bytes)"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    lbtest::CaseName());
 
 }  // namespace
 
@@ -235,9 +232,7 @@ class CheckFinding : public lbtest::ReleaseToolTest,
 
 TEST_P(CheckFinding, NamesWhatWouldBreakTheDownload) {
   const FindingCase& c = GetParam();
-  lbtest::ServerOptions options;
-  options.certificate = c.certificate;
-  lbtest::FaultServer server(options);
+  lbtest::FaultServer server({.certificate = c.certificate});
   std::wstring release = server.Root() + L"\\releases\\1.4.2";
   std::vector<ReleaseFile> files = lbtest::SmallRelease();
   if (!c.extra_path.empty()) files.push_back({c.extra_path, "extra\r\n"});
@@ -262,12 +257,6 @@ TEST_P(CheckFinding, NamesWhatWouldBreakTheDownload) {
   }
 }
 
-lbtest::FaultRule Rule(std::function<void(lbtest::FaultRule&)> set) {
-  lbtest::FaultRule rule;
-  set(rule);
-  return rule;
-}
-
 // 187 characters: its staging path in a typical installation has 260.
 const std::string kLongPath = "data/" + std::string(178, 'x') + ".bin";
 
@@ -287,27 +276,20 @@ INSTANTIATE_TEST_SUITE_P(
         FindingCase{.name = "ConnectionRefused", .server_stopped = true,
                     .expected = "FAILED   data/a.txt: {origin}/releases/1.4.2/data/a.txt: the "
                                 "connection was refused"},
-        FindingCase{.name = "NoRangeSupport",
-                    .rule = Rule([](auto& r) { r.ignore_range = true; }),
+        FindingCase{.name = "NoRangeSupport", .rule = {.ignore_range = true},
                     .expected = "NORANGE  data/b/c.bin: 200 (the whole file) to Range: "
                                 "bytes=35000-\n"},
-        FindingCase{.name = "RangeFromAnotherOffset",
-                    .rule = Rule([](auto& r) { r.range_offset = 0; }),
+        FindingCase{.name = "RangeFromAnotherOffset", .rule = {.range_offset = 0},
                     .expected = "NORANGE  data/b/c.bin: 206 with Content-Range \"bytes "
                                 "0-69999/70000\" to Range: bytes=35000-\n"},
-        FindingCase{.name = "RangeNotSatisfiable",
-                    .rule = Rule([](auto& r) { r.status = 416; r.body = ""; r.count = 1; }),
+        FindingCase{.name = "RangeNotSatisfiable", .rule = {.status = 416, .body = "", .count = 1},
                     .expected = "NORANGE  data/b/c.bin: 416 to Range: bytes=35000-\n"},
-        FindingCase{.name = "RangeBodyCutShort",
-                    .rule = Rule([](auto& r) { r.close_after = 1000; r.count = 1; }),
+        FindingCase{.name = "RangeBodyCutShort", .rule = {.close_after = 1000, .count = 1},
                     .expected = "NORANGE  data/b/c.bin: 206 with 1000 bytes to Range: "
                                 "bytes=35000-, expected 35000\n"},
         FindingCase{.name = "LongStagingPath", .extra_path = kLongPath,
                     .expected = "LONGPATH " + kLongPath + ": its staging path would be 260 "
-                                "characters in a typical installation, more than 259"}),
-    [](const auto& info) { return std::string(info.param.name); });
-
-
+                                "characters in a typical installation, more than 259"}), lbtest::CaseName());
 
 // Two entries that Windows takes for one file: check and diff refuse the
 // manifest as the installer does; two entries it keeps apart pass.
@@ -349,6 +331,6 @@ TEST_P(SameFileRule, CheckAndDiffAnswerAsTheInstaller) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Pairs, SameFileRule, ::testing::ValuesIn(lbtest::SameFilePairs()),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         lbtest::CaseName());
 
 }  // namespace

@@ -84,8 +84,7 @@ INSTANTIATE_TEST_SUITE_P(
                  "FETCH    a.bin: other sha256\nFETCH    b/c.bin: size 300 -> 301\n"
                  "FETCH    new.txt: new\nFETCH    LanternbrookUpdater.exe: other sha256\n"
                  "LEFT     old.txt\nfetch 4 of 4 files, 608 of 608 bytes\n"},
-        DiffCase{"LetterCaseNamesTheSameFile",
-                 {{"Data/A.bin", 200, '1'}, kUpdater},
+        DiffCase{"LetterCaseNamesTheSameFile", {{"Data/A.bin", 200, '1'}, kUpdater},
                  {{"data/a.bin", 200, '1'}, {"data/b.bin", 50, '5'}, kUpdater},
                  "KEEP     data/a.bin\nFETCH    data/b.bin: new\nKEEP     LanternbrookUpdater.exe\n"
                  "fetch 1 of 3 files, 50 of 350 bytes\n"},
@@ -100,7 +99,6 @@ INSTANTIATE_TEST_SUITE_P(
         DiffCase{"PathTheInstallerRefuses", {{"a.bin", 200, '1'}, kUpdater},
                  {{"../a.bin", 200, '1'}, kUpdater},
                  std::string("err:new.json: ../a.bin: the installer refuses it: ") +
-                     lbtest::texts::kUnsafePath}),
-    [](const auto& info) { return std::string(info.param.name); });
+                     lbtest::texts::kUnsafePath}), lbtest::CaseName());
 
 }  // namespace

@@ -23,9 +23,7 @@ using lbtest::ToolResult;
 class MadeReleaseInstalls : public lbtest::ReleaseToolTest {};
 
 TEST_F(MadeReleaseInstalls, InstallerInstallsWhatMakeWrote) {
-  lbtest::ServerOptions options;
-  options.port = lbtest::UpdateOriginPort();
-  lbtest::NginxServer server(options);
+  lbtest::NginxServer server({.port = lbtest::UpdateOriginPort()});
   std::wstring release = server.Root() + L"\\releases\\3.0.0";
   std::vector<ReleaseFile> files = {
       {"LanternbrookEmulator.exe", lbtest::StandIn("LanternbrookEmulator.exe")},
@@ -113,9 +111,7 @@ class PlantedDlls : public lbtest::ReleaseToolTest,
                     public ::testing::WithParamInterface<PlantingCase> {};
 
 TEST_P(PlantedDlls, LoadOnlyIntoAProgramThatImportsThemAtStart) {
-  lbtest::ServerOptions options;
-  options.port = lbtest::UpdateOriginPort();
-  lbtest::NginxServer server(options);
+  lbtest::NginxServer server({.port = lbtest::UpdateOriginPort()});
   const std::wstring release = server.Root() + L"\\releases\\1.0.0";
   const std::wstring manifest = server.Root() + L"\\updates\\manifest.json";
   lbtest::WriteRelease(release, {{"LanternbrookEmulator.exe", lbtest::StandIn("LanternbrookEmulator.exe")},

@@ -147,8 +147,7 @@ INSTANTIATE_TEST_SUITE_P(
         UrlBaseCase{"PathAlreadyEncoded", L"/~ana/%C3%A9", "/~ana/%C3%A9/data/a%20b.txt"},
         UrlBaseCase{"HttpsHostOnly", L"https://cdn.example.org", "https://cdn.example.org/data/a%20b.txt"},
         UrlBaseCase{"HttpsWithPortAndPath", L"https://cdn.example.org:8443/lb/",
-                    "https://cdn.example.org:8443/lb/data/a%20b.txt"}),
-    [](const auto& info) { return std::string(info.param.name); });
+                    "https://cdn.example.org:8443/lb/data/a%20b.txt"}), lbtest::CaseName());
 
 // Releases that are refused: exit 1, a message naming the file, nothing written.
 struct RefusalCase {
@@ -236,8 +235,7 @@ INSTANTIATE_TEST_SUITE_P(
         RefusalCase{"EveryProblemAtOnce", With({{"a/empty.bin", ""}, {"b/empty.bin", ""}}),
                     "printf x > bad$(printf '\\377').bin",
                     {"a/empty.bin: empty file", "b/empty.bin: empty file",
-                     "bad\xEF\xBF\xBD.bin: the name is not valid UTF-8"}}),
-    [](const auto& info) { return std::string(info.param.name); });
+                     "bad\xEF\xBF\xBD.bin: the name is not valid UTF-8"}}), lbtest::CaseName());
 
 TEST_F(MakeTest, ManifestBeyondTheInstallersLimitIsRefused) {
   // 700 entries of about 3 KB each (a long URL base) come to about 2.2 MB.
@@ -372,7 +370,6 @@ INSTANTIATE_TEST_SUITE_P(
         CommandLineCase{"DiffWithOneManifest", {L"diff", L"m.json"}, 2,
                         "diff needs the old and the new manifest"},
         CommandLineCase{"DiffWithThreeManifests", {L"diff", L"a.json", L"b.json", L"c.json"}, 2,
-                        "unexpected argument c.json"}),
-    [](const auto& info) { return std::string(info.param.name); });
+                        "unexpected argument c.json"}), lbtest::CaseName());
 
 }  // namespace

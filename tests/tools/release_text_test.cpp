@@ -5,6 +5,7 @@
 #include <ostream>
 #include <string>
 
+#include "tests/support/test_support.h"
 #include "tools/release_text.h"
 
 namespace {
@@ -38,6 +39,6 @@ INSTANTIATE_TEST_SUITE_P(
         NameCase{"TwoHighsThenLow", L"a\xD800\xD800\xDC00", 1, "a\\uD800\xF0\x90\x80\x80"},
         NameCase{"LowBeforeHigh", L"\xDFAE\xD83C", 0, "\\uDFAE\\uD83C"},
         NameCase{"ReplacementCharacter", L"inv\xFFFD" L"alid", 3, "inv\xEF\xBF\xBD" "alid"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    lbtest::CaseName());
 
 }  // namespace

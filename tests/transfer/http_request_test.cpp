@@ -51,8 +51,7 @@ INSTANTIATE_TEST_SUITE_P(
                   false},
         ParseCase{"QueryAndFragmentFollowThePath", L"https://h/p/f.bin?build=7&a=%20b#part",
                   L"h", L"/p/f.bin?build=7&a=%20b#part", 443, true},
-        ParseCase{"NoPath", L"https://h:8443", L"h", L"", 8443, true}),
-    [](const auto& info) { return std::string(info.param.name); });
+        ParseCase{"NoPath", L"https://h:8443", L"h", L"", 8443, true}), lbtest::CaseName());
 
 class ParseUrlRejects : public ::testing::TestWithParam<std::wstring> {};
 
@@ -145,8 +144,7 @@ INSTANTIATE_TEST_SUITE_P(
                 .empty_body = true},
         GetCase{.name = "ChunkedBody", .rule = {.chunked = true}},
         GetCase{.name = "RedirectIsFollowedBySession", .path = "/moved.bin",
-                .rule = {.redirect = "/files/a.bin"}, .requests = 2}),
-    [](const auto& info) { return std::string(info.param.name); });
+                .rule = {.redirect = "/files/a.bin"}, .requests = 2}), lbtest::CaseName());
 
 // The scheme's default port: a server on 443 answers "https://localhost/...".
 TEST(HttpGetPorts, UrlWithoutPortUsesTheHttpsDefault) {
@@ -195,8 +193,7 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{"RefusedConnection", "", texts::kNetworkFailure},
         FailureCase{"SelfSignedCertificate", "selfsigned", texts::kNetworkFailure},
         FailureCase{"CertificateForAnotherHost", "otherhost", texts::kNetworkFailure},
-        FailureCase{"ExpiredCertificate", "expired", texts::kNetworkFailure}),
-    [](const auto& info) { return std::string(info.param.name); });
+        FailureCase{"ExpiredCertificate", "expired", texts::kNetworkFailure}), lbtest::CaseName());
 
 TEST(HttpGetFailures, MalformedUrlFailsBeforeAnyConnection) {
   WinHttpHandle session = lbtest::OpenRunSession();

@@ -6,12 +6,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cctype>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "app/globals.h"
 #include "app/messages.h"
 #include "common/paths.h"
 #include "tests/support/expected_texts.h"
@@ -40,25 +38,14 @@ struct Post {
   std::wstring detail;
 };
 
-std::string Upper(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return text;
-}
-
 // The shared setting: a fault server on the update origin's port, a session
 // like the run's, a message window as g_mainWindow, a fresh application folder.
 class InstallFileTest : public lbtest::TempDirTest {
  protected:
   void SetUp() override {
     TempDirTest::SetUp();
-    g_mainWindow = sink_.window();
     session_ = lbtest::OpenRunSession();
     app_dir_ = Path(L"app");
-    content_ = lbtest::RandomBytes(kSize, 99);
-  }
-  void TearDown() override {
-    g_mainWindow = nullptr;
-    TempDirTest::TearDown();
   }
 
   // A manifest entry for `content` served at `server_path`.
@@ -103,10 +90,10 @@ class InstallFileTest : public lbtest::TempDirTest {
   std::wstring StagingRoot() const { return JoinPath(app_dir_, StagingFolderName); }
 
   FaultServer server_{{.port = lbtest::UpdateOriginPort()}};
-  lbtest::MessageSink sink_;
+  lbtest::MessageSink sink_{true};
   WinHttpHandle session_;
   std::wstring app_dir_;
-  std::string content_;
+  std::string content_ = lbtest::RandomBytes(kSize, 99);
   std::uint64_t bytes_done_ = 0;
   std::uint64_t bytes_total_ = 1;
 };
@@ -153,7 +140,7 @@ class InstallFileCases : public InstallFileTest, public ::testing::WithParamInte
 TEST_P(InstallFileCases, EndsAsExpectedOnDiskOnTheWireAndOnTheBar) {
   const InstallCase& c = GetParam();
   ManifestFile file = Entry(c.path, content_);
-  if (c.upper_hash) file.hash = Upper(file.hash);
+  if (c.upper_hash) file.hash = lbtest::Upper(file.hash);
   if (!c.url.empty()) file.url = c.url;
   server_.PutFile("files/big.bin", content_ + content_ + content_);
   server_.SetRule("/files/file.bin", c.rule);
@@ -272,8 +259,7 @@ INSTANTIATE_TEST_SUITE_P(
         InstallCase{.name = "PartialContentToAFullRequest", .rule = {.status = 206},
                     .ranges = {kWholeFile}, .statuses = {206}},
         InstallCase{.name = "NestedPathMirrorsTheStagingTree", .ranges = {kWholeFile},
-                    .statuses = {200}, .path = "data/maps/deep/a.bin"}),
-    [](const auto& info) { return std::string(info.param.name); });
+                    .statuses = {200}, .path = "data/maps/deep/a.bin"}), lbtest::CaseName());
 
 INSTANTIATE_TEST_SUITE_P(
     LeftoverPartial, InstallFileCases,
@@ -295,7 +281,7 @@ INSTANTIATE_TEST_SUITE_P(
                     .partial = 300000, .rule = {.status = 416},
                     .error = texts::kFileRefused, .ranges = {"bytes=300000-"},
                     .statuses = {416}, .left = Left::kPartialUnchanged, .added = 300000}),
-    [](const auto& info) { return std::string(info.param.name); });
+    lbtest::CaseName());
 
 INSTANTIATE_TEST_SUITE_P(
     Failures, InstallFileCases,
@@ -328,7 +314,7 @@ INSTANTIATE_TEST_SUITE_P(
                     .partial = 300000, .rule = {.range_offset = 301000},
                     .error = texts::kInterrupted, .ranges = {"bytes=300000-"},
                     .statuses = {206}, .left = Left::kPartialKept, .added = kSize - 1000}),
-    [](const auto& info) { return std::string(info.param.name); });
+    lbtest::CaseName());
 
 // A server that sends more than `size` is cut off at `size`: the partial
 // file never grows past it and is deleted.
@@ -344,8 +330,7 @@ INSTANTIATE_TEST_SUITE_P(
         InstallCase{.name = "ResumeAnsweredFromAnEarlierOffset", .before = Before::kPartial,
                     .partial = 300000, .rule = {.range_offset = 299000},
                     .error = texts::kDigestMismatch, .ranges = {"bytes=300000-"},
-                    .statuses = {206}, .left = Left::kNoFiles, .added = kUpToSize}),
-    [](const auto& info) { return std::string(info.param.name); });
+                    .statuses = {206}, .left = Left::kNoFiles, .added = kUpToSize}), lbtest::CaseName());
 
 // --- runs that follow one another -------------------------------------------------
 
@@ -423,16 +408,14 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         CutCase{"ResetInTheFirstChunk", {.drop_after = 1000, .count = 1}, 1000, false},
         CutCase{"ResetInTheMiddle", {.drop_after = 250000, .count = 1}, 250000, false},
-        CutCase{"ResetOneByteBeforeTheEnd", {.drop_after = kSize - 1, .count = 1}, kSize - 1,
-                false},
+        CutCase{"ResetOneByteBeforeTheEnd", {.drop_after = kSize - 1, .count = 1}, kSize - 1, false},
         CutCase{"CleanCloseInTheFirstChunk", {.close_after = 1000, .count = 1}, 1000, true},
         CutCase{"CleanCloseInTheMiddle", {.close_after = 250000, .count = 1}, 250000, true},
         CutCase{"CleanCloseOneByteBeforeTheEnd", {.close_after = kSize - 1, .count = 1},
                 kSize - 1, true},
         CutCase{"CleanCloseOfAChunkedBody",
                 {.chunked = true, .chunk_size = 5000, .close_after = 250000, .count = 1}, 250000,
-                true}),
-    [](const auto& info) { return std::string(info.param.name); });
+                true}), lbtest::CaseName());
 
 // A target held open by the application cannot be replaced; the verified
 // partial file waits, and the next run moves it without a request.
@@ -521,7 +504,6 @@ INSTANTIATE_TEST_SUITE_P(
     Nginx, InstallFileFromNginx,
     ::testing::Values(NginxCase{"FreshDownload", 0, {""}, {200}},
                       NginxCase{"ResumeFromAPartialFile", 400000, {"bytes=400000-"}, {206}},
-                      NginxCase{"CompletePartialNeedsNoRequest", kSize, {}, {}}),
-    [](const auto& info) { return std::string(info.param.name); });
+                      NginxCase{"CompletePartialNeedsNoRequest", kSize, {}, {}}), lbtest::CaseName());
 
 }  // namespace

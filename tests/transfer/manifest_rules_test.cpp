@@ -3,12 +3,12 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <cctype>
 #include <chrono>
 #include <stdexcept>
 #include <string>
 
 #include "tests/support/expected_texts.h"
+#include "tests/support/test_support.h"
 #include "transfer/file_url.h"
 #include "transfer/manifest_path.h"
 #include "transfer/update_origin.h"
@@ -24,12 +24,7 @@ auto Refused(const char* message) {
 
 // A test name from the case's text, made unique by its index.
 std::string CaseName(const char* text, std::size_t index) {
-  std::string name = "Case" + std::to_string(index) + "_";
-  for (const char* p = text; *p; ++p) {
-    const unsigned char c = static_cast<unsigned char>(*p);
-    name += std::isalnum(c) ? static_cast<char>(c) : '_';
-  }
-  return name;
+  return "Case" + std::to_string(index) + "_" + lbtest::Identifier(text);
 }
 
 // --- paths that are accepted, and what they become ------------------------------
@@ -64,7 +59,7 @@ INSTANTIATE_TEST_SUITE_P(
         AcceptedPath{"LongerThanTheStagingName", ".install-staging2/a", L".install-staging2\\a"},
         AcceptedPath{"StagingNameWithSuffix", ".install-staging.bak", L".install-staging.bak"},
         AcceptedPath{"NonAscii", "dados/\xC3\xA7\xC3\xA3o.bin", L"dados\\\u00E7\u00E3o.bin"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    lbtest::CaseName());
 
 // --- paths that are refused ----------------------------------------------------
 
@@ -157,8 +152,7 @@ INSTANTIATE_TEST_SUITE_P(
         UrlCase{"LeadingBlank", " https://cdn.example.org/a.bin", L""},
         UrlCase{"SchemeWithOneSlash", "https:/cdn.example.org/a.bin", L""},
         UrlCase{"OtherScheme", "ftp://cdn.example.org/a.bin", L""},
-        UrlCase{"Empty", "", L""}),
-    [](const auto& info) { return std::string(info.param.name); });
+        UrlCase{"Empty", "", L""}), lbtest::CaseName());
 
 TEST(FileUrl, InvalidUtf8KeepsTheConversionMessage) {
   EXPECT_THAT([] { ResolveFileUrl("/files/\xFF.bin"); }, Refused(kBadUtf8));
