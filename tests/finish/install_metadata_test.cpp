@@ -17,6 +17,7 @@
 #include <string>
 
 #include "manifest/json_reader.h"
+#include "tests/support/table_helpers.h"
 #ifdef _WIN32
 #include "common/filesystem_error.h"
 #include "common/win_handles.h"

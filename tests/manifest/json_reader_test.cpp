@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "tests/support/expected_texts.h"
-#include "tests/support/test_support.h"
+#include "tests/support/table_helpers.h"
 
 using namespace std::string_literals;
 

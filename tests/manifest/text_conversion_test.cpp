@@ -11,7 +11,7 @@
 #include "manifest/json_reader.h"
 #include "manifest/json_writer.h"
 #include "tests/support/expected_texts.h"
-#include "tests/support/test_support.h"
+#include "tests/support/table_helpers.h"
 
 using namespace std::string_literals;
 

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "tests/manifest/manifest_cases.h"
-#include "tests/support/test_support.h"
+#include "tests/support/table_helpers.h"
 
 using namespace manifest_cases;
 

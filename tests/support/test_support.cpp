@@ -108,11 +108,6 @@ std::uint64_t FileSize(const std::wstring& path) {
   return (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
-std::string Identifier(std::string text) {
-  for (char& c : text) c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
-  return text;
-}
-
 std::string Upper(std::string text) {
   for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   return text;

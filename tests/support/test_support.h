@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/table_helpers.h"
 #include "tests/support/test_release.h"  // JsonString
 
 namespace lbtest {
@@ -53,29 +54,9 @@ int RunUnix(const std::string& command);
 // Same, returning what it printed on standard output.
 std::string RunUnixOutput(const std::string& command);
 
-// The text of the `Error` that `action` throws; empty when it throws none.
-// Any other exception goes on and fails the test.
-template <typename Error = std::exception, typename Action>
-std::string ErrorText(Action&& action) {
-  try {
-    action();
-  } catch (const Error& error) {
-    return error.what();
-  }
-  return {};
-}
-
 // Shell-quotes one argument for /bin/sh.
 std::string ShellQuote(const std::string& text);
 
-// `text` with every character but a letter or a digit made '_': the one
-// form GoogleTest takes for the name of a case.
-std::string Identifier(std::string text);
-// Names a parameterised case after its `name` field.
-struct CaseName {
-  template <class Info>
-  std::string operator()(const Info& info) const { return Identifier(info.param.name); }
-};
 
 // A fresh, empty folder under the run directory for each test, removed after
 // a passing test (kept after a failure, for inspection).

@@ -5,7 +5,7 @@
 #include <ostream>
 #include <string>
 
-#include "tests/support/test_support.h"
+#include "tests/support/table_helpers.h"
 #include "tools/release_text.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "tests/support/expected_texts.h"
-#include "tests/support/test_support.h"
+#include "tests/support/table_helpers.h"
 #include "transfer/file_url.h"
 #include "transfer/manifest_path.h"
 #include "transfer/update_origin.h"
