@@ -69,7 +69,9 @@ TEST_P(ManifestDownload, AcceptsOnlyAWholeBoundedBodyWithStatus200) {
   EXPECT_EQ(requests[0].path, kManifestPath);
   EXPECT_EQ(requests[0].range, "") << "the manifest is never asked for in parts";
   EXPECT_EQ(requests[0].user_agent, lbtest::kRunUserAgent);
-  if (c.sent_below) EXPECT_LT(requests[0].bytes, *c.sent_below);
+  if (c.sent_below) {
+    EXPECT_LT(requests[0].bytes, *c.sent_below);
+  }
 }
 
 // Refused statuses carry a 64 MiB body: had it been read, far more than the

@@ -184,7 +184,9 @@ TEST_P(HttpGetFailure, RaisesTheNetworkMessageAndNothingReachesTheServer) {
   }
 
   EXPECT_EQ(lbtest::ErrorText([&] { HttpGet(session.get(), url, 0, false); }), c.message);
-  if (server) EXPECT_TRUE(server->Requests().empty()) << "no request may pass an untrusted TLS";
+  if (server) {
+    EXPECT_TRUE(server->Requests().empty()) << "no request may pass an untrusted TLS";
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -228,7 +228,9 @@ TEST_P(InstallFileCases, EndsAsExpectedOnDiskOnTheWireAndOnTheBar) {
       c.ranges.empty() || c.ranges[0].empty() ? 0 : std::stoull(c.ranges[0].substr(6));
   EXPECT_EQ(Narrow(posts[0].status), texts::kDownloading);
   EXPECT_EQ(posts[0].bar, Bar(kBefore + resume)) << "the announce counts the resumed bytes";
-  if (requests.empty()) EXPECT_EQ(posts.size(), 1u) << "only the announce precedes the request";
+  if (requests.empty()) {
+    EXPECT_EQ(posts.size(), 1u) << "only the announce precedes the request";
+  }
   int drops = 0;
   for (std::size_t i = 1; i < posts.size(); ++i) {
     EXPECT_EQ(Narrow(posts[i].status), texts::kDownloading);
@@ -380,7 +382,9 @@ TEST_P(CutConnection, KeepsTheBytesAndTheNextRunAsksForTheRest) {
 
   EXPECT_EQ(Install(file), texts::kInterrupted);
   const std::string kept = lbtest::ReadFileBytes(Part(file.path));
-  if (c.clean) EXPECT_EQ(kept.size(), c.cut) << "every byte sent was kept";
+  if (c.clean) {
+    EXPECT_EQ(kept.size(), c.cut) << "every byte sent was kept";
+  }
   EXPECT_LE(kept.size(), c.cut);
   EXPECT_TRUE(kept == content_.substr(0, kept.size())) << "the partial file is a prefix";
   EXPECT_EQ(bytes_done_, kBefore + kept.size()) << "every written byte was accounted for";
