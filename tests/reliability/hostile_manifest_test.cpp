@@ -201,7 +201,10 @@ struct Watch {
 
   Listing Private() const {
     Listing all;
-    for (auto& [path, attributes] : ListTree(prefix, {prefix + "/drive_c", prefix + "/*.reg"}))
+    // The registry files, and the temporary files the wineserver writes them
+    // through whenever it saves the registry (every half minute or so).
+    for (auto& [path, attributes] :
+         ListTree(prefix, {prefix + "/drive_c", prefix + "/*.reg", prefix + "/reg*.tmp"}))
       all["prefix/" + path] = attributes;
     for (auto& [path, attributes] : ListTree(drive_c)) all["C:/" + path] = attributes;
     // The test-run folder, without the servers' logs, the shell's scratch
