@@ -82,12 +82,20 @@ std::wstring Widen(const std::string& text) {
 }
 
 std::string ReadFileBytes(const std::wstring& path) {
-  std::ifstream in(std::filesystem::path(path), std::ios::binary);
-  if (!in) {
-    ADD_FAILURE() << "cannot read " << Narrow(path);
+  // Shared for deletion too: a file that another program has just renamed
+  // into place may still be open there for the rename.
+  FileHandle file(CreateFileW(path.c_str(), GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) {
+    ADD_FAILURE() << "cannot read " << Narrow(path) << " (error " << GetLastError() << ")";
     return {};
   }
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::string bytes;
+  char buffer[65536];
+  DWORD read = 0;
+  while (ReadFile(file.get(), buffer, sizeof buffer, &read, nullptr) && read > 0) bytes.append(buffer, read);
+  return bytes;
 }
 
 void WriteFileBytes(const std::wstring& path, const std::string& bytes) {
