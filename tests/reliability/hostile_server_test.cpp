@@ -76,8 +76,11 @@ class PlainListener {
     EXPECT_NE(port_, 0) << "the plain listener did not start";
   }
   ~PlainListener() {
-    lbtest::RunUnix("kill $(cat " + lbtest::ShellQuote(lbtest::WindowsToUnixPath(dir_) + "/listener.pid") +
-                    ") 2>/dev/null");
+    // Only while the process of that id is still the listener (its command
+    // line names its folder): ids come round again.
+    const std::string dir = lbtest::ShellQuote(lbtest::WindowsToUnixPath(dir_));
+    lbtest::RunUnix("pid=$(cat " + dir + "/listener.pid) && grep -qaF -- " + dir +
+                    " /proc/$pid/cmdline 2>/dev/null && kill $pid 2>/dev/null");
   }
   PlainListener(const PlainListener&) = delete;
   PlainListener& operator=(const PlainListener&) = delete;

@@ -145,9 +145,13 @@ void WriteFileAtomically(const std::wstring& path, const std::string& text) {
   }
 }
 
-// A shell test for a live (not zombie) process, usable as `alive <pid>`.
+// A shell test for a live (not zombie) process whose command line holds a
+// text, usable as `alive <pid> <text>`: process ids come round again within a
+// run, and a server that ended by itself must not have a stranger killed in
+// its name.
 constexpr char kAliveFunction[] =
-    "alive() { [ -r /proc/$1/stat ] && ! grep -q '^[0-9]* (.*) Z' /proc/$1/stat; }; ";
+    "alive() { grep -qaF -- \"$2\" /proc/$1/cmdline 2>/dev/null && "
+    "! grep -q '^[0-9]* (.*) Z' /proc/$1/stat 2>/dev/null; }; ";
 
 }  // namespace
 
@@ -237,7 +241,7 @@ void TestServer::Launch(const std::string& script, const std::string& arguments)
     const DWORD now = GetTickCount();
     if (now - last_check >= 1000) {
       last_check = now;
-      if (RunUnix(std::string(kAliveFunction) + "alive " + pid_) != 0) break;
+      if (RunUnix(std::string(kAliveFunction) + "alive " + pid_ + " " + ShellQuote(folder)) != 0) break;
     }
     if (now - start >= limit_ms) break;
     Sleep(20);
@@ -251,10 +255,11 @@ void TestServer::Stop() {
   beating_ = false;
   if (heartbeat_.joinable()) heartbeat_.join();
   if (pid_.empty()) return;
-  RunUnix(std::string(kAliveFunction) + "kill -TERM " + pid_ +
-          " 2>/dev/null; i=0; while alive " + pid_ +
-          "; do i=$((i+1)); if [ $i -gt 400 ]; then kill -KILL " + pid_ +
-          " 2>/dev/null; break; fi; sleep 0.05; done");
+  // The server's folder is in its command line (--port-file).
+  const std::string self = pid_ + " " + ShellQuote(UnixFolder());
+  RunUnix(std::string(kAliveFunction) + "alive " + self + " && kill -TERM " + pid_ +
+          " 2>/dev/null; i=0; while alive " + self + "; do i=$((i+1)); if [ $i -gt 400 ]; then kill -KILL " +
+          pid_ + " 2>/dev/null; break; fi; sleep 0.05; done");
   pid_.clear();
 }
 
