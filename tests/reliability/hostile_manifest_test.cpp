@@ -208,10 +208,12 @@ struct Watch {
       all["prefix/" + path] = attributes;
     for (auto& [path, attributes] : ListTree(drive_c)) all["C:/" + path] = attributes;
     // The test-run folder, without the servers' logs, the shell's scratch
-    // files, the result files and the application folder itself.
+    // files, Wine's error channels of the test programs, the result files
+    // and the application folder itself.
     for (auto& [path, attributes] :
          ListTree(run_dir, {run_dir + "/servers", run_dir + "/unix-runner", run_dir + "/unix-output-*",
-                            run_dir + "/sha-input-*", run_dir + "/reliability", app_dir}))
+                            run_dir + "/sha-input-*", run_dir + "/wine-debug", run_dir + "/reliability",
+                            app_dir}))
       all["run/" + path] = attributes;
     return all;
   }

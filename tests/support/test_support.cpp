@@ -27,6 +27,16 @@ std::wstring EnvPath(const char* name) {
   return UnixToWindowsPath(value);
 }
 
+// The test program's own Wine error channel is on (tests/support/wine-run
+// keeps it apart and shows it when the program fails); the programs a test
+// starts get the harness's setting back, as their output is compared.
+const bool child_wine_debug_restored = [] {
+  if (const char* setting = std::getenv("LB_CHILD_WINEDEBUG")) {
+    SetEnvironmentVariableA("WINEDEBUG", setting);
+  }
+  return true;
+}();
+
 }  // namespace
 
 std::wstring BuildDir() { return EnvPath("LB_BUILD_DIR"); }
