@@ -41,6 +41,7 @@ The server exits by itself after --lifetime seconds, and when the file
 that rewrites it has ended).
 """
 import argparse
+import fcntl
 import http.server
 import json
 import os
@@ -50,6 +51,7 @@ import socket
 import ssl
 import struct
 import sys
+import termios
 import threading
 import time
 import urllib.parse
@@ -300,11 +302,29 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.wfile.flush()
         self.pause_while_connected(int(rule.get("drop_delay_ms", 200)) / 1000.0)
         if abort:
+            # A reset throws away what the socket has not sent yet: the bytes
+            # counted as sent must have reached the client first, however
+            # slowly a loaded machine lets it read.
+            self.wait_until_delivered(60.0)
             # Closing with a zero linger time sends a reset instead of a FIN.
             self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER,
                                        struct.pack("ii", 1, 0))
             self.connection.lanternbrook_abort = True
         raise Abort()
+
+    def wait_until_delivered(self, seconds):
+        deadline = time.monotonic() + seconds
+        pending = struct.pack("i", 0)
+        while time.monotonic() < deadline:
+            try:
+                left, = struct.unpack("i", fcntl.ioctl(self.connection.fileno(), termios.TIOCOUTQ, pending))
+            except OSError:
+                return
+            if left == 0:
+                return
+            readable, _, _ = select.select([self.connection], [], [], 0.01)
+            if readable:
+                return  # the client went away (a killed installer)
 
     def pause_while_connected(self, seconds):
         # The client sends nothing while it waits for the body, so the socket
