@@ -4,6 +4,7 @@
 
 #include "app/globals.h"
 #include "app/messages.h"
+#include "common/com_ptr.h"
 #include "common/win_handles.h"
 #include "tests/support/child_process.h"
 

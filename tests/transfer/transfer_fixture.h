@@ -1,30 +1,16 @@
 #pragma once
-// What the transfer and manifest-download tests share: a WinHTTP session
-// opened the way the run opens it, and body reading.
+// What the transfer and manifest-download tests share: body reading.
 #include <windows.h>
-#include <objbase.h>  // CoTaskMemFree, named by common/win_handles.h
 
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "common/win_handles.h"
+#include "common/winhttp_handle.h"
 #include "tests/support/test_servers.h"
 #include "tests/support/test_support.h"
 
 namespace lbtest {
-
-inline constexpr char kRunUserAgent[] = "Lanternbrook-Instalador/1.0";
-
-// User agent, proxy mode and time-outs of the installation run.
-inline WinHttpHandle OpenRunSession() {
-  WinHttpHandle session(WinHttpOpen(Widen(kRunUserAgent).c_str(),
-                                    WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, WINHTTP_NO_PROXY_NAME,
-                                    WINHTTP_NO_PROXY_BYPASS, 0));
-  EXPECT_TRUE(session) << "WinHttpOpen failed: " << GetLastError();
-  if (session) WinHttpSetTimeouts(session.get(), 10000, 30000, 30000, 120000);
-  return session;
-}
 
 // Drains a response body; fails the test on a read error.
 inline std::string ReadWholeBody(HINTERNET request) {
