@@ -1,9 +1,7 @@
 #pragma once
-// The kernel's handle kinds, one line each over UniqueHandle: files, find
-// handles, processes and events, and LocalAlloc memory. The handles of the
-// other APIs come with their own headers: common/winhttp_handle.h,
-// common/bcrypt_handles.h, common/crypt32_handles.h, and COM's in
-// common/com_ptr.h.
+// The kernel's handle kinds over UniqueHandle. Other APIs' handles come with
+// their own headers (winhttp_handle.h, bcrypt_handles.h, crypt32_handles.h,
+// com_ptr.h).
 #include <windows.h>
 
 #include "common/unique_handle.h"

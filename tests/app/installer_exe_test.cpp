@@ -151,23 +151,17 @@ TEST_P(ImportTest, CarriesTheVersionResource) {
   EXPECT_EQ(version(fixed->dwFileVersionMS, fixed->dwFileVersionLS), LB_PROJECT_VERSION ".0");
   EXPECT_EQ(version(fixed->dwProductVersionMS, fixed->dwProductVersionLS), LB_PROJECT_VERSION ".0");
 
-  auto text = [&](const char* name) {
+  for (const auto& [name, expected] : std::vector<std::pair<const char*, std::string>>{
+           {"ProductName", "Lanternbrook"}, {"CompanyName", "Lanternbrook"},
+           {"FileDescription", c.description}, {"FileVersion", LB_PROJECT_VERSION},
+           {"ProductVersion", LB_PROJECT_VERSION}, {"OriginalFilename", c.exe}}) {
     const std::wstring key = L"\\StringFileInfo\\" + lbtest::Widen(c.language) + L"04b0\\" +
                              lbtest::Widen(name);
     wchar_t* value = nullptr;
-    UINT chars = 0;
-    if (!VerQueryValueW(data.data(), key.c_str(), reinterpret_cast<void**>(&value), &chars) ||
-        !value) {
-      return std::string("<none>");
-    }
-    return Narrow(value);
-  };
-  EXPECT_EQ(text("ProductName"), "Lanternbrook");
-  EXPECT_EQ(text("CompanyName"), "Lanternbrook");
-  EXPECT_EQ(text("FileDescription"), c.description);
-  EXPECT_EQ(text("FileVersion"), LB_PROJECT_VERSION);
-  EXPECT_EQ(text("ProductVersion"), LB_PROJECT_VERSION);
-  EXPECT_EQ(text("OriginalFilename"), c.exe);
+    EXPECT_TRUE(VerQueryValueW(data.data(), key.c_str(), reinterpret_cast<void**>(&value), &length) &&
+                value && Narrow(value) == expected)
+        << name << " is not " << expected;
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -106,7 +106,7 @@ TEST_P(HttpGetTable, SendsTheRequestAndReturnsTheStatusUnjudged) {
   EXPECT_EQ(response.status, c.status);
   ASSERT_TRUE(response.connection);
   ASSERT_TRUE(response.request);
-  const std::string body = lbtest::ReadWholeBody(response.request.get());
+  const std::string body = lbtest::ReadWholeBody(response);
   if (c.empty_body) {
     EXPECT_EQ(body.size(), 0u);
   } else {
@@ -155,7 +155,7 @@ TEST(HttpGetPorts, UrlWithoutPortUsesTheHttpsDefault) {
   HttpResponse response = HttpGet(session.get(), L"https://localhost/d.bin", 0, false);
 
   EXPECT_EQ(response.status, 200u);
-  EXPECT_EQ(lbtest::ReadWholeBody(response.request.get()), "default port");
+  EXPECT_EQ(lbtest::ReadWholeBody(response), "default port");
   ASSERT_EQ(server.Requests().size(), 1u);
 }
 

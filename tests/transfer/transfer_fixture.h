@@ -6,32 +6,19 @@
 
 #include <string>
 
-#include "common/winhttp_handle.h"
+#include "transfer/http_request.h"
 #include "tests/support/test_servers.h"
 #include "tests/support/test_support.h"
 
 namespace lbtest {
 
-// Drains a response body; fails the test on a read error.
-inline std::string ReadWholeBody(HINTERNET request) {
+// The whole body of `response`, read with the one body loop; a failed read
+// throws (and fails the test) with the failing call's name.
+inline std::string ReadWholeBody(const HttpResponse& response) {
   std::string body;
-  for (;;) {
-    DWORD available = 0;
-    if (!WinHttpQueryDataAvailable(request, &available)) {
-      ADD_FAILURE() << "WinHttpQueryDataAvailable failed: " << GetLastError();
-      return body;
-    }
-    if (available == 0) return body;
-    const std::size_t before = body.size();
-    body.resize(before + available);
-    DWORD read = 0;
-    if (!WinHttpReadData(request, body.data() + before, available, &read)) {
-      ADD_FAILURE() << "WinHttpReadData failed: " << GetLastError();
-      body.resize(before);
-      return body;
-    }
-    body.resize(before + read);
-  }
+  ReadResponseBody(response, "WinHttpQueryDataAvailable failed", "WinHttpReadData failed",
+                   [&](const char* bytes, DWORD count) { body.append(bytes, count); return true; });
+  return body;
 }
 
 // A port on which nothing listens: one a server just gave up.
