@@ -1,7 +1,6 @@
 #include "app/command_line.h"
 
 #include <windows.h>
-#include <objbase.h>  // CoTaskMemFree, used by common/win_handles.h
 #include <shellapi.h>
 
 #include <climits>

@@ -6,7 +6,7 @@
 
 #include <stdexcept>
 
-#include "common/win_handles.h"
+#include "common/com_ptr.h"
 
 std::wstring GetDesktopFolder() {
   PWSTR raw = nullptr;

@@ -24,9 +24,6 @@
 //
 // Prints key=value lines. Exits 1 when a call fails or a digest differs.
 #include <windows.h>
-#include <bcrypt.h>
-#include <objbase.h>
-#include <winhttp.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -37,7 +34,10 @@
 #include <string>
 #include <vector>
 
+#include "common/bcrypt_handles.h"
+#include "common/com_ptr.h"
 #include "common/win_handles.h"
+#include "common/winhttp_handle.h"
 
 namespace {
 

@@ -1,10 +1,15 @@
 #pragma once
-// ComPtr: owns one reference to a COM interface and releases it on reset or
-// destruction. Movable, not copyable. Used only on the thread whose apartment
-// created the object.
-#include <unknwn.h>
+// COM's owners: ComPtr, one reference to a COM interface, released on reset
+// or destruction (movable, not copyable; used only on the thread whose
+// apartment created the object), and CoTaskMemory.
+#include <objbase.h>
 
 #include <utility>
+
+#include "common/unique_handle.h"
+
+// Memory the shell allocated with CoTaskMemAlloc (SHGetKnownFolderPath).
+using CoTaskMemory = UniqueHandle<HandleTraits<void*, ::CoTaskMemFree>>;
 
 template <typename Interface>
 class ComPtr {
@@ -30,12 +35,24 @@ class ComPtr {
     if (Interface* old = std::exchange(ptr_, nullptr)) old->Release();
   }
 
-  // For creation calls: releases the current reference and returns the slot
-  // as the void** that CoCreateInstance and QueryInterface take.
-  void** put_void() noexcept {
-    reset();
-    return reinterpret_cast<void**>(&ptr_);
+  // A new in-process object of class `clsid`, through this interface; empty
+  // when it cannot be made.
+  static ComPtr create(REFCLSID clsid) noexcept {
+    ComPtr created;
+    ::CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, __uuidof(Interface),
+                       reinterpret_cast<void**>(created.put()));
+    return created;
   }
+
+  // The same object through interface `Other`; empty when it has none.
+  template <typename Other>
+  ComPtr<Other> query() const noexcept {
+    ComPtr<Other> other;
+    if (ptr_) ptr_->QueryInterface(__uuidof(Other), reinterpret_cast<void**>(other.put()));
+    return other;
+  }
+
+  // For out-parameters: releases the current reference and returns the slot.
   Interface** put() noexcept {
     reset();
     return &ptr_;

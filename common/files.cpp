@@ -34,12 +34,28 @@ bool IsNotFound(DWORD error) noexcept {
   }
 }
 
+}  // namespace
+
 bool IsFolder(const std::wstring& path) {
   const DWORD attributes = GetFileAttributesW(path.c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
-}  // namespace
+std::wstring AbsolutePath(const std::wstring& path) {
+  DWORD length = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+  std::wstring full(length, L'\0');
+  if (length != 0) length = GetFullPathNameW(path.c_str(), length, full.data(), nullptr);
+  if (length == 0 || length >= full.size()) throw FilesystemError("absolute", path, GetLastError());
+  full.resize(length);
+  return full;
+}
+
+std::wstring ExtendedPath(const std::wstring& path) {
+  if (path.starts_with(L"\\\\?\\")) return path;
+  const std::wstring full = AbsolutePath(path);
+  if (full.starts_with(L"\\\\")) return L"\\\\?\\UNC\\" + full.substr(2);
+  return L"\\\\?\\" + full;
+}
 
 std::optional<std::uint64_t> ExistingFileSize(const std::wstring& path) {
   WIN32_FILE_ATTRIBUTE_DATA data{};

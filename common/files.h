@@ -18,6 +18,19 @@ std::optional<std::uint64_t> ExistingFileSize(const std::wstring& path);
 // file or its size cannot be read (a folder, a name the system refuses...).
 std::optional<std::uint64_t> RegularFileSize(const std::wstring& path);
 
+// True when `path` names an existing folder.
+bool IsFolder(const std::wstring& path);
+
+// GetFullPathNameW: `path` made absolute against the current folder. Throws
+// FilesystemError naming "absolute".
+std::wstring AbsolutePath(const std::wstring& path);
+
+// The absolute path with the \\?\ prefix (\\?\UNC\ for a network path), so
+// that names are used exactly as written: trailing dots and blanks kept, no
+// MAX_PATH limit. A path that has the prefix already is returned as it is.
+// Throws as AbsolutePath.
+std::wstring ExtendedPath(const std::wstring& path);
+
 // Creates `path` and every missing folder above it; a folder that exists is
 // fine. Throws FilesystemError naming "create_directories" and `path`, with
 // the error of the creation that failed.

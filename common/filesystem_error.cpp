@@ -20,6 +20,8 @@ std::wstring SystemErrorMessage(std::uint32_t error) {
   return message;
 }
 
+std::string LastErrorText() { return WideToUtf8(SystemErrorMessage(GetLastError())); }
+
 std::string FilesystemErrorText(std::string_view operation, std::wstring_view path,
                                 std::uint32_t error) {
   std::string text(operation);

@@ -22,3 +22,6 @@ std::string FilesystemErrorText(std::string_view operation, std::wstring_view pa
 // Windows' message for a Win32 error code in the user's language, without the
 // line break at its end ("Erro <code>" when the system has none).
 std::wstring SystemErrorMessage(std::uint32_t error);
+
+// SystemErrorMessage(GetLastError()) in UTF-8, for messages built around it.
+std::string LastErrorText();

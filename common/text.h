@@ -13,8 +13,10 @@ constexpr char32_t CombineSurrogates(char32_t high, char32_t low) noexcept {
   return 0x10000 + ((high - 0xD800) << 10) + (low - 0xDC00);
 }
 
-// 'A'-'Z' to 'a'-'z', every other unit unchanged: the letter case Windows
-// ignores in the names this program compares.
+// 'A'-'Z' to 'a'-'z', every other unit unchanged: the letter case the
+// manifest's own rules ignore (drive letters, the staging folder's name), the
+// same on every system. Whether two names are one file is decided by the file
+// system's casing instead: SameFileKey (transfer/path_collisions.h).
 constexpr wchar_t AsciiLower(wchar_t c) noexcept { return (c >= L'A' && c <= L'Z') ? c - L'A' + L'a' : c; }
 
 // Converts well-formed UTF-8 (no overlong forms, no encoded surrogates, nothing

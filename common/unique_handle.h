@@ -2,14 +2,27 @@
 // UniqueHandle: the one owning wrapper for every kind of system handle.
 //
 // A traits type names the handle type (Type), its invalid value (Invalid())
-// and how to close it (Close(h)); common/win_handles.h makes them, one line
-// per handle kind:
+// and how to close it (Close(h)); HandleTraits makes one from a close function
+// and an invalid value (null unless named). Each API's header declares its
+// handle kinds, one line each (common/win_handles.h and its siblings):
 //
 //   using FileHandle = UniqueHandle<HandleTraits<HANDLE, ::CloseHandle, &InvalidHandleValue>>;
 //
 // The wrapper is movable, not copyable, and closes a valid handle exactly once
 // when it is reset or destroyed. Usable on any thread; not synchronised.
 #include <utility>
+
+template <typename T>
+constexpr T NullHandleValue() noexcept {
+  return nullptr;
+}
+
+template <typename T, auto CloseFunction, T (*InvalidValue)() noexcept = &NullHandleValue<T>>
+struct HandleTraits {
+  using Type = T;
+  static Type Invalid() noexcept { return InvalidValue(); }
+  static void Close(Type handle) noexcept { CloseFunction(handle); }
+};
 
 template <typename Traits>
 class UniqueHandle {

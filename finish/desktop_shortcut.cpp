@@ -10,14 +10,8 @@
 #include "common/paths.h"
 
 void CreateDesktopShortcut(const std::wstring& app_executable) {
-  // Declared in this order so that IPersistFile is released before IShellLinkW.
-  ComPtr<IShellLinkW> link;
-  ComPtr<IPersistFile> file;
-
-  if (FAILED(::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
-                                link.put_void()))) {
-    return;  // no shortcut; the run still succeeds
-  }
+  const auto link = ComPtr<IShellLinkW>::create(CLSID_ShellLink);
+  if (!link) return;  // no shortcut; the run still succeeds
 
   // The property setters are best effort: their results are not examined.
   const std::wstring working_directory = ParentPath(app_executable);
@@ -26,7 +20,8 @@ void CreateDesktopShortcut(const std::wstring& app_executable) {
   link->SetDescription(L"Lanternbrook Emulador");
   link->SetIconLocation(app_executable.c_str(), 0);
 
-  if (FAILED(link->QueryInterface(IID_IPersistFile, file.put_void()))) return;
+  const auto file = link.query<IPersistFile>();
+  if (!file) return;
 
   const std::wstring link_path = JoinPath(GetDesktopFolder(), L"Lanternbrook.lnk");
   file->Save(link_path.c_str(), TRUE);  // a failed save leaves no shortcut, silently

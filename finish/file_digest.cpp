@@ -1,12 +1,11 @@
 #include "finish/file_digest.h"
 
 #include <windows.h>
-#include <bcrypt.h>
-#include <objbase.h>  // CoTaskMemFree, named by win_handles.h
 
 #include <stdexcept>
 #include <vector>
 
+#include "common/bcrypt_handles.h"
 #include "common/win_handles.h"
 
 namespace {

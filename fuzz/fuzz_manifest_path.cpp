@@ -1,7 +1,10 @@
 // Fuzz target: the manifest path rule (NormalizeManifestWidePath). Input: a
 // leading 0xFF byte marks UTF-16LE text in the bytes after it; anything else
-// is UTF-8, decoded strictly as Utf8ToWide does (malformed input is refused
-// before the rule and is not interesting here).
+// is UTF-8, decoded by Utf8ToWide as the manifest reader does. The decoder is
+// judged by round trips: text it accepts is the UTF-8 form of what it gives
+// (no overlong form, surrogate or truncated sequence slips through), and the
+// UTF-8 form of well-formed UTF-16 decodes back to it (nothing valid is
+// refused). Text it refuses goes no further.
 //
 // An accepted path is judged by what it does, not by how the rule works: it
 // is opened below the application folder, so resolving it there (runs of
@@ -18,7 +21,7 @@
 #include <string_view>
 #include <vector>
 
-#include "fuzz/strict_utf8.h"
+#include "common/text.h"
 #include "transfer/manifest_path.h"
 
 namespace {
@@ -35,6 +38,15 @@ namespace {
   }
   std::fprintf(stderr, "]\n");
   std::abort();
+}
+
+// True when every surrogate of `text` is one of a pair.
+bool IsWellFormedUtf16(std::wstring_view text) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (IsLowSurrogate(text[i])) return false;
+    if (IsHighSurrogate(text[i]) && (++i == text.size() || !IsLowSurrogate(text[i]))) return false;
+  }
+  return true;
 }
 
 // The folders and file a relative path names below a base folder, or nothing
@@ -104,8 +116,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (std::size_t i = 1; i + 1 < size; i += 2) {
       path.push_back(static_cast<wchar_t>(data[i] | (data[i + 1] << 8)));
     }
-  } else if (!StrictUtf8ToUtf16(data, size, path)) {
-    return 0;
+    if (IsWellFormedUtf16(path) && Utf8ToWide(WideToUtf8(path)) != path) {
+      Finding("valid text changed by the UTF-8 round trip", path);
+    }
+  } else {
+    const std::string_view bytes(reinterpret_cast<const char*>(data), size);
+    try {
+      path = Utf8ToWide(bytes);
+    } catch (const std::runtime_error& e) {
+      if (std::strcmp(e.what(), "Texto UTF-8 invalido no manifesto.") != 0) {
+        Finding("unexpected message for invalid UTF-8", path);
+      }
+      return 0;
+    }
+    if (WideToUtf8(path) != bytes) Finding("malformed UTF-8 accepted", path);
   }
   std::wstring normal;
   try {

@@ -2,7 +2,6 @@
 
 #include <windows.h>
 #include <objbase.h>
-#include <winhttp.h>
 
 #include <exception>
 #include <stdexcept>
@@ -15,6 +14,7 @@
 #include "common/paths.h"
 #include "common/text.h"
 #include "common/win_handles.h"
+#include "common/winhttp_handle.h"
 #include "finish/desktop_shortcut.h"
 #include "finish/install_metadata.h"
 #include "finish/install_metadata_writer.h"
@@ -25,6 +25,7 @@
 #include "manifest/json_reader.h"
 #include "manifest/manifest_download.h"
 #include "manifest/update_manifest.h"
+#include "transfer/http_request.h"
 #include "transfer/install_file.h"
 #include "transfer/manifest_path.h"
 #include "transfer/path_collisions.h"
@@ -32,11 +33,6 @@
 namespace {
 
 constexpr DWORD ApplicationCloseTimeoutMs = 60000;
-constexpr wchar_t UserAgent[] = L"Lanternbrook-Instalador/1.0";
-constexpr int ResolveTimeoutMs = 10000;
-constexpr int ConnectTimeoutMs = 30000;
-constexpr int SendTimeoutMs = 30000;
-constexpr int ReceiveTimeoutMs = 120000;
 constexpr wchar_t MetadataFileName[] = L"version.json";
 constexpr wchar_t SuccessText[] = L"Lanternbrook instalado e verificado com sucesso.";
 
@@ -70,22 +66,15 @@ void WaitForApplicationToClose(std::uint32_t pid) {
   }
 }
 
-WinHttpHandle OpenHttpSession() {
-  WinHttpHandle session(WinHttpOpen(UserAgent, WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY,
-                                    WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
-  if (!session) throw std::runtime_error("O servico de internet do Windows nao esta disponivel.");
-  WinHttpSetTimeouts(session.get(), ResolveTimeoutMs, ConnectTimeoutMs, SendTimeoutMs,
-                     ReceiveTimeoutMs);
-  return session;
-}
-
 UpdateManifest FetchManifest(HttpSession session) {
   const std::string body = DownloadManifest(session);
   JsonCursor cursor{body.data(), body.data() + body.size()};
   return ParseManifest(cursor);  // the body goes when this returns
 }
 
-// Steps 2 to 19 of one run. Everything it owns (options, session, manifest)
+// One run, from the command line to the completion posted to the window: the
+// manifest, every file, the updater, version.json, the shortcut and the
+// staging folder's removal. Everything it owns (options, session, manifest)
 // is released when it returns, after the completion has been posted, or while
 // an exception unwinds.
 void PerformInstallation(const std::vector<std::wstring>* arguments, ComApartment& com) {

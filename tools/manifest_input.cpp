@@ -4,10 +4,10 @@
 #include <fstream>
 #include <stdexcept>
 
+#include "common/files.h"
 #include "manifest/manifest_download.h"
 #include "tools/release_download.h"
 #include "tools/release_errors.h"
-#include "tools/release_folder.h"
 #include "tools/release_text.h"
 
 namespace {

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "common/files.h"
 #include "common/paths.h"
 #include "common/text.h"
 #include "finish/file_digest.h"
@@ -15,7 +16,6 @@
 #include "tools/manifest_input.h"
 #include "tools/release_download.h"
 #include "tools/release_errors.h"
-#include "tools/release_folder.h"
 #include "tools/release_manifest.h"
 #include "tools/release_text.h"
 #include "transfer/file_url.h"
@@ -82,7 +82,7 @@ class Source {
       if (!folder_.empty()) {
         std::wstring path = JoinPath(folder_, normalized);
         origin = DescribeName(path);
-        std::optional<std::uint64_t> size = FileSizeOf(path);
+        std::optional<std::uint64_t> size = RegularFileSize(path);
         if (!size) {
           problems.push_back("MISSING  " + Shown(entry.path) + ": no such file in " +
                              Description());

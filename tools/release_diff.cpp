@@ -12,7 +12,6 @@
 #include "tools/manifest_input.h"
 #include "tools/release_download.h"
 #include "tools/release_errors.h"
-#include "tools/release_folder.h"
 #include "tools/release_text.h"
 #include "transfer/file_url.h"
 #include "transfer/manifest_path.h"

@@ -7,9 +7,9 @@
 
 #include "finish/file_digest.h"
 #include "manifest/manifest_download.h"
+#include "common/filesystem_error.h"
 #include "common/text.h"
-#include "tools/release_errors.h"
-#include "tools/release_folder.h"
+#include "common/win_handles.h"
 #include "tools/request_failure.h"
 #include "transfer/http_request.h"
 
@@ -77,10 +77,7 @@ std::string ContentRange(const HttpResponse& response) {
 }  // namespace
 
 WinHttpHandle OpenReleaseSession() {
-  WinHttpHandle session(::WinHttpOpen(L"lanternbrook-release/1.0", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
-                                      WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
-  if (!session) throw ReleaseRefusal("cannot open a WinHTTP session: " + LastErrorText());
-  ::WinHttpSetTimeouts(session.get(), 30000, 30000, 30000, 120000);
+  WinHttpHandle session = OpenHttpSession();
   WatchSecureFailures(session.get());
   return session;
 }

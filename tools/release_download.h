@@ -1,17 +1,16 @@
 #pragma once
 // Fetching from a release's server over HTTPS for `check --base-url` and
-// `diff`, with the installer's own GET. Main thread only; blocking.
+// `diff`: the installer's session (OpenHttpSession) and its GET and body loop,
+// with failures named in English. Main thread only; blocking.
 #include <cstdint>
 #include <string>
 
-#include <objbase.h>  // CoTaskMemFree, used by win_handles.h
 
-#include "common/win_handles.h"
+#include "common/winhttp_handle.h"
 #include "tools/range_answer.h"
 
-// A WinHTTP session for the tool (user agent "lanternbrook-release/1.0",
-// the system's proxy setting, 30 s to connect, 120 s per read), watched for
-// certificate faults (tools/request_failure.h). Throws ReleaseRefusal.
+// The installer's session (OpenHttpSession), watched for certificate faults
+// (tools/request_failure.h). Throws what OpenHttpSession throws.
 WinHttpHandle OpenReleaseSession();
 
 // The failures below are std::runtime_error with an English text: a failed

@@ -11,11 +11,9 @@
 #include <vector>
 
 #include "common/files.h"
+#include "common/filesystem_error.h"
 #include "common/paths.h"
-#include <objbase.h>  // CoTaskMemFree, used by win_handles.h
-
 #include "common/text.h"
-#include "common/win_handles.h"
 #include "finish/file_digest.h"
 #include "manifest/manifest_download.h"
 #include "manifest/update_manifest.h"
@@ -134,7 +132,7 @@ void DigestInto(Candidate& candidate) {
   } catch (const std::runtime_error& error) {
     throw ReleaseRefusal(candidate.entry.path + ": cannot read the file (" + error.what() + ")");
   }
-  if (FileSizeOf(disk.path) != disk.size) {
+  if (RegularFileSize(disk.path) != disk.size) {
     throw ReleaseRefusal(candidate.entry.path + ": the file changed while it was read");
   }
   candidate.entry.hash = WideToUtf8(digest);
@@ -179,7 +177,7 @@ int RunMake(const MakeCommand& command) {
       updater = std::move(candidate);
     } else {
       if (disk.relative.find(L'\\') == std::wstring::npos &&
-          LetterCaseKey(disk.relative) == LetterCaseKey(Utf8ToWide(BootstrapUpdaterName))) {
+          SameFileKey(disk.relative) == SameFileKey(Utf8ToWide(BootstrapUpdaterName))) {
         updater_lookalikes.push_back(disk.relative);
       }
       candidates.push_back(std::move(candidate));

@@ -2,13 +2,9 @@
 
 #include <stdexcept>
 
-#include <winhttp.h>
-#include <wincrypt.h>
-
-#include <objbase.h>  // CoTaskMemFree, named by win_handles.h
-
-#include "common/win_handles.h"
-#include "tools/release_folder.h"
+#include "common/crypt32_handles.h"
+#include "common/filesystem_error.h"
+#include "common/winhttp_handle.h"
 #include "transfer/http_request.h"
 
 namespace {

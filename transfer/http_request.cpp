@@ -16,6 +16,15 @@ namespace {
 
 }  // namespace
 
+WinHttpHandle OpenHttpSession() {
+  WinHttpHandle session(WinHttpOpen(L"Lanternbrook-Instalador/1.0",
+                                    WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, WINHTTP_NO_PROXY_NAME,
+                                    WINHTTP_NO_PROXY_BYPASS, 0));
+  if (!session) throw std::runtime_error("O servico de internet do Windows nao esta disponivel.");
+  WinHttpSetTimeouts(session.get(), 10000, 30000, 30000, 120000);
+  return session;
+}
+
 ParsedUrl ParseUrl(const std::wstring& url) {
   URL_COMPONENTS parts{};
   parts.dwStructSize = sizeof parts;

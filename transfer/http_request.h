@@ -1,7 +1,8 @@
 #pragma once
-// URL splitting, GET requests over the run's synchronous WinHTTP session and
-// the reading of their bodies. Called on the worker thread only; every call
-// blocks until it completes or the session's time-out for that phase expires.
+// The WinHTTP session, URL splitting, GET requests over it and the reading of
+// their bodies. Called on the worker thread (and the publisher tool's main
+// thread); every call blocks until it completes or the session's time-out for
+// that phase expires.
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -10,12 +11,18 @@
 #include <string>
 
 #include <windows.h>
-#include <objbase.h>  // CoTaskMemFree, named by common/win_handles.h
 
-#include "common/win_handles.h"
+#include "common/winhttp_handle.h"
 
 // The run's WinHTTP session: opened and owned by the worker, borrowed here.
 using HttpSession = HINTERNET;
+
+// Opens the one synchronous WinHTTP session of a program: user agent
+// "Lanternbrook-Instalador/1.0", the system's automatic proxy, 10 s to resolve
+// a name, 30 s to connect and to send, 120 s per read. The publisher tool
+// opens the same, so that it sees what the installer sees. Throws
+// std::runtime_error("O servico de internet do Windows nao esta disponivel.").
+WinHttpHandle OpenHttpSession();
 
 struct ParsedUrl {
   std::wstring host;

@@ -23,6 +23,7 @@
 
 #include "common/files.h"
 #include "common/paths.h"
+#include "common/win_handles.h"
 #include "finish/file_digest.h"
 #include "install/progress.h"
 #include "common/text.h"
@@ -174,11 +175,11 @@ void InstallFile(HttpSession session, const ManifestFile& file, const std::wstri
   bytes_done += resume_offset;
   job.Post(kDownloading);
 
-  // 6-7. Request and status; the response outlives everything below.
+  // 6. Request and status; the response outlives everything below.
   HttpResponse response;
   const bool append = Request(job, session, resume_offset, response);
 
-  // 8-9. The partial file and the body.
+  // 7. The partial file and the body.
   std::uint64_t length = 0;
   {
     FileHandle part = OpenPartialFile(job, append, length);
@@ -190,7 +191,7 @@ void InstallFile(HttpSession session, const ManifestFile& file, const std::wstri
     if (!FlushFileBuffers(part.get())) throw std::runtime_error(kWriteFailed);
   }
 
-  // 10. Verify. A body that ended short is a connection closed early, not a
+  // 8. Verify. A body that ended short is a connection closed early, not a
   // bad file: its bytes stay for the next run to continue from. What lies on
   // disk is then measured: only a regular file of the manifest's size is read
   // for its digest.
@@ -200,6 +201,6 @@ void InstallFile(HttpSession session, const ManifestFile& file, const std::wstri
     throw std::runtime_error(kVerificationFailed);
   }
 
-  // 11. Move into place.
+  // 9. Move into place.
   MoveIntoPlace(job);
 }

@@ -24,7 +24,8 @@ bool IsSep(const std::vector<Piece>& pieces, std::size_t i) {
   return i < pieces.size() && pieces[i].separator;
 }
 
-// Windows ignores trailing dots and blanks of a name and letter case.
+// The path rule's own test, the same on every system: trailing dots and
+// blanks dropped as Windows drops them, ASCII letter case ignored.
 bool NamesTheStagingFolder(std::wstring_view name) {
   while (!name.empty() && (name.back() == L'.' || name.back() == L' ')) name.remove_suffix(1);
   const std::wstring_view staging(StagingFolderName);

@@ -1,7 +1,8 @@
 // The whole LanternbrookInstaller.exe, started as a user or a caller would:
-// its resources, its imports (and lanternbrook-release.exe's), and a run
-// against an update origin where no server listens.
+// its resources, its imports and version resource (and lanternbrook-release.exe's),
+// and a run against an update origin where no server listens.
 #include <windows.h>
+#include <winver.h>
 
 #include <gtest/gtest.h>
 
@@ -83,6 +84,8 @@ TEST_F(InstallerExeTest, CarriesTheIconGroupAndTheManifest) {
 struct ImportCase {
   const char* exe;  // in the build's bin folder
   std::vector<std::string> delay_loaded;
+  const char* language;     // of the version resource's texts, four hex digits
+  const char* description;  // the version resource's FileDescription
 };
 
 void PrintTo(const ImportCase& c, std::ostream* out) { *out << c.exe; }
@@ -127,11 +130,47 @@ TEST_P(ImportTest, ImportsKnownDllsAndDelayLoadsTheOtherSystemDlls) {
   EXPECT_EQ(delayed, GetParam().delay_loaded);
 }
 
+// What Explorer's Details tab shows: the version resource, with the build's
+// version and the texts in the program's language.
+TEST_P(ImportTest, CarriesTheVersionResource) {
+  const ImportCase& c = GetParam();
+  const std::wstring exe = lbtest::BuildDir() + L"\\bin\\" + lbtest::Widen(c.exe);
+  DWORD ignored = 0;
+  const DWORD size = GetFileVersionInfoSizeW(exe.c_str(), &ignored);
+  ASSERT_NE(size, 0u) << c.exe << " has no version resource";
+  std::vector<char> data(size);
+  ASSERT_TRUE(GetFileVersionInfoW(exe.c_str(), 0, size, data.data()));
+
+  VS_FIXEDFILEINFO* fixed = nullptr;
+  UINT length = 0;
+  ASSERT_TRUE(VerQueryValueW(data.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
+  auto version = [](DWORD high, DWORD low) {
+    return std::to_string(HIWORD(high)) + "." + std::to_string(LOWORD(high)) + "." +
+           std::to_string(HIWORD(low)) + "." + std::to_string(LOWORD(low));
+  };
+  EXPECT_EQ(version(fixed->dwFileVersionMS, fixed->dwFileVersionLS), LB_PROJECT_VERSION ".0");
+  EXPECT_EQ(version(fixed->dwProductVersionMS, fixed->dwProductVersionLS), LB_PROJECT_VERSION ".0");
+
+  for (const auto& [name, expected] : std::vector<std::pair<const char*, std::string>>{
+           {"ProductName", "Lanternbrook"}, {"CompanyName", "Lanternbrook"},
+           {"FileDescription", c.description}, {"FileVersion", LB_PROJECT_VERSION},
+           {"ProductVersion", LB_PROJECT_VERSION}, {"OriginalFilename", c.exe}}) {
+    const std::wstring key = L"\\StringFileInfo\\" + lbtest::Widen(c.language) + L"04b0\\" +
+                             lbtest::Widen(name);
+    wchar_t* value = nullptr;
+    EXPECT_TRUE(VerQueryValueW(data.data(), key.c_str(), reinterpret_cast<void**>(&value), &length) &&
+                value && Narrow(value) == expected)
+        << name << " is not " << expected;
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Table, ImportTest,
     ::testing::Values(
-        ImportCase{"LanternbrookInstaller.exe", {"BCRYPT.DLL", "COMCTL32.DLL", "WINHTTP.DLL"}},
-        ImportCase{"lanternbrook-release.exe", {"BCRYPT.DLL", "CRYPT32.DLL", "WINHTTP.DLL"}}));
+        ImportCase{"LanternbrookInstaller.exe", {"BCRYPT.DLL", "COMCTL32.DLL", "WINHTTP.DLL"},
+                   "0416", "Instalador Lanternbrook"},
+        ImportCase{"lanternbrook-release.exe", {"BCRYPT.DLL", "CRYPT32.DLL", "WINHTTP.DLL"},
+                   "0409", "Lanternbrook release tool"}));
 
 struct FailedRunCase {
   const char* scenario;

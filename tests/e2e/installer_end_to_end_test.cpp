@@ -4,6 +4,7 @@
 // version.json, the shortcut, the stand-in application's launch record and
 // the server's request log.
 #include <windows.h>
+#include <objbase.h>
 
 #include <gtest/gtest.h>
 

@@ -33,14 +33,9 @@ struct LinkProperties {
 
 // Loads a .lnk file with a fresh link object and reads its properties.
 bool ReadLink(const std::wstring& file, LinkProperties& out) {
-  ComPtr<IShellLinkW> link;
-  ComPtr<IPersistFile> persist;
-  if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
-                              link.put_void())) ||
-      FAILED(link->QueryInterface(IID_IPersistFile, persist.put_void())) ||
-      FAILED(persist->Load(file.c_str(), STGM_READ))) {
-    return false;
-  }
+  const auto link = ComPtr<IShellLinkW>::create(CLSID_ShellLink);
+  const auto persist = link.query<IPersistFile>();
+  if (!persist || FAILED(persist->Load(file.c_str(), STGM_READ))) return false;
   std::vector<wchar_t> buffer(32768);
   const int size = static_cast<int>(buffer.size());
   auto take = [&](HRESULT hr, std::wstring& field) {

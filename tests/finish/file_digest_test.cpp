@@ -3,7 +3,6 @@
 #include "finish/file_digest.h"
 
 #include <windows.h>
-#include <objbase.h>  // CoTaskMemFree, named by win_handles.h
 
 #include <gtest/gtest.h>
 

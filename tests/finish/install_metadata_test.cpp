@@ -4,7 +4,6 @@
 
 #ifdef _WIN32
 #include <windows.h>
-#include <objbase.h>  // CoTaskMemFree, named by win_handles.h
 #endif
 
 #include <gtest/gtest.h>

@@ -33,7 +33,7 @@ void PrintTo(const DownloadCase& c, std::ostream* out) { *out << c.name; }
 
 class ManifestDownload : public ::testing::TestWithParam<DownloadCase> {
  protected:
-  void SetUp() override { session_ = lbtest::OpenRunSession(); }
+  void SetUp() override { session_ = OpenHttpSession(); }
 
   FaultServer server_{{.port = lbtest::UpdateOriginPort()}};
   WinHttpHandle session_;
@@ -68,7 +68,7 @@ TEST_P(ManifestDownload, AcceptsOnlyAWholeBoundedBodyWithStatus200) {
   ASSERT_EQ(requests.size(), 1u);
   EXPECT_EQ(requests[0].path, kManifestPath);
   EXPECT_EQ(requests[0].range, "") << "the manifest is never asked for in parts";
-  EXPECT_EQ(requests[0].user_agent, lbtest::kRunUserAgent);
+  EXPECT_EQ(requests[0].user_agent, lbtest::texts::kUserAgent);
   if (c.sent_below) {
     EXPECT_LT(requests[0].bytes, *c.sent_below);
   }
@@ -124,7 +124,7 @@ TEST(ManifestBody, ByteOrderMarkIsReturnedUnchanged) {
   FaultServer server({.port = lbtest::UpdateOriginPort()});
   const std::string manifest = "\xEF\xBB\xBF{\"version\": \"1.0\"}";
   lbtest::PublishManifest(server, manifest);
-  WinHttpHandle session = lbtest::OpenRunSession();
+  WinHttpHandle session = OpenHttpSession();
 
   EXPECT_EQ(DownloadManifest(session.get()), manifest);
 }
@@ -132,7 +132,7 @@ TEST(ManifestBody, ByteOrderMarkIsReturnedUnchanged) {
 TEST(ManifestBody, RefusedConnectionRaisesTheNetworkMessage) {
   // A server that takes the port once other tests are done with it and then
   // goes away leaves nothing listening there.
-  WinHttpHandle session = lbtest::OpenRunSession();
+  WinHttpHandle session = OpenHttpSession();
   FaultServer server({.port = lbtest::UpdateOriginPort()});
   server.Stop();
   EXPECT_EQ(lbtest::ErrorText([&] { DownloadManifest(session.get()); }),

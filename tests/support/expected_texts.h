@@ -6,6 +6,9 @@
 
 namespace lbtest::texts {
 
+// The User-Agent of every request, the installer's and the publisher tool's.
+inline constexpr char kUserAgent[] = "Lanternbrook-Instalador/1.0";
+
 // The window and its message boxes.
 inline constexpr char kSuccessCaption[] = "Lanternbrook";
 inline constexpr char kFailureCaption[] = "Instalacao do Lanternbrook";

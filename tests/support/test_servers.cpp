@@ -1,7 +1,6 @@
 #include "tests/support/test_servers.h"
 
 #include <windows.h>
-#include <objbase.h>  // CoTaskMemFree, named by common/win_handles.h
 
 #include <atomic>
 #include <cstdlib>

@@ -4,6 +4,9 @@
 
 #include "app/globals.h"
 #include "app/messages.h"
+#include "common/com_ptr.h"
+#include "common/files.h"
+#include "common/text.h"
 #include "common/win_handles.h"
 #include "tests/support/child_process.h"
 
@@ -73,15 +76,7 @@ std::string WindowsToUnixPath(const std::wstring& windows_path) {
   return result;
 }
 
-std::string Narrow(const std::wstring& text) {
-  if (text.empty()) return {};
-  int length = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr,
-                                   0, nullptr, nullptr);
-  std::string result(length, '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), result.data(),
-                      length, nullptr, nullptr);
-  return result;
-}
+std::string Narrow(const std::wstring& text) { return WideToUtf8(text); }
 
 std::wstring Widen(const std::string& text) {
   if (text.empty()) return {};
@@ -120,11 +115,7 @@ bool PathExists(const std::wstring& path) {
   return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-std::uint64_t FileSize(const std::wstring& path) {
-  WIN32_FILE_ATTRIBUTE_DATA data{};
-  if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return 0;
-  return (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-}
+std::uint64_t FileSize(const std::wstring& path) { return RegularFileSize(path).value_or(0); }
 
 std::string Upper(std::string text) {
   for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));

@@ -117,6 +117,11 @@ TEST_P(CheckAfterChange, NamesTheFileWithExpectedAndActual) {
   if (c.server && c.change == Change::kRemoved) {
     EXPECT_NE(after.out.find(": HTTP status 404"), std::string::npos) << after.out;
   }
+  if (c.server) {  // the tool asks as the installer does
+    for (const lbtest::ServerRequest& request : server_->Requests()) {
+      EXPECT_EQ(request.user_agent, lbtest::texts::kUserAgent) << request.path;
+    }
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -219,6 +219,9 @@ INSTANTIATE_TEST_SUITE_P(
         RefusalCase{"UpdaterInOtherLetterCase", Without("LanternbrookUpdater.exe"),
                     "printf u > lanternbrookupdater.exe",
                     {"(found lanternbrookupdater.exe: the name must be written exactly so)"}},
+        RefusalCase{"UpdaterWithTrailingDot", Without("LanternbrookUpdater.exe"),
+                    "printf u > LanternbrookUpdater.exe.",
+                    {"(found LanternbrookUpdater.exe.: the name must be written exactly so)"}},
         RefusalCase{"StagingNameAsAFile", With({{".install-staging", "x"}}), "",
                     {std::string(".install-staging: the installer refuses this path (") +
                      lbtest::texts::kUnsafePath + ")"}},

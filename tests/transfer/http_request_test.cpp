@@ -88,7 +88,7 @@ class HttpGetTable : public ::testing::TestWithParam<GetCase> {
     content_ = lbtest::RandomBytes(kFileSize, 41);
     server_.PutFile("files/a.bin", content_);
     server_.PutFile("other.bin", "other content");
-    session_ = lbtest::OpenRunSession();
+    session_ = OpenHttpSession();
   }
 
   FaultServer server_;
@@ -106,7 +106,7 @@ TEST_P(HttpGetTable, SendsTheRequestAndReturnsTheStatusUnjudged) {
   EXPECT_EQ(response.status, c.status);
   ASSERT_TRUE(response.connection);
   ASSERT_TRUE(response.request);
-  const std::string body = lbtest::ReadWholeBody(response.request.get());
+  const std::string body = lbtest::ReadWholeBody(response);
   if (c.empty_body) {
     EXPECT_EQ(body.size(), 0u);
   } else {
@@ -118,7 +118,7 @@ TEST_P(HttpGetTable, SendsTheRequestAndReturnsTheStatusUnjudged) {
   ASSERT_EQ(requests.size(), c.requests);
   EXPECT_EQ(requests.front().path, c.path);
   EXPECT_EQ(requests.front().range, c.logged_range);
-  for (const auto& request : requests) EXPECT_EQ(request.user_agent, lbtest::kRunUserAgent);
+  for (const auto& request : requests) EXPECT_EQ(request.user_agent, lbtest::texts::kUserAgent);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -150,12 +150,12 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(HttpGetPorts, UrlWithoutPortUsesTheHttpsDefault) {
   FaultServer server({.port = 443});
   server.PutFile("d.bin", "default port");
-  WinHttpHandle session = lbtest::OpenRunSession();
+  WinHttpHandle session = OpenHttpSession();
 
   HttpResponse response = HttpGet(session.get(), L"https://localhost/d.bin", 0, false);
 
   EXPECT_EQ(response.status, 200u);
-  EXPECT_EQ(lbtest::ReadWholeBody(response.request.get()), "default port");
+  EXPECT_EQ(lbtest::ReadWholeBody(response), "default port");
   ASSERT_EQ(server.Requests().size(), 1u);
 }
 
@@ -172,7 +172,7 @@ class HttpGetFailure : public ::testing::TestWithParam<FailureCase> {};
 
 TEST_P(HttpGetFailure, RaisesTheNetworkMessageAndNothingReachesTheServer) {
   const FailureCase& c = GetParam();
-  WinHttpHandle session = lbtest::OpenRunSession();
+  WinHttpHandle session = OpenHttpSession();
   std::unique_ptr<FaultServer> server;
   std::wstring url;
   if (c.certificate.empty()) {
@@ -198,7 +198,7 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{"ExpiredCertificate", "expired", texts::kNetworkFailure}), lbtest::CaseName());
 
 TEST(HttpGetFailures, MalformedUrlFailsBeforeAnyConnection) {
-  WinHttpHandle session = lbtest::OpenRunSession();
+  WinHttpHandle session = OpenHttpSession();
   EXPECT_EQ(lbtest::ErrorText([&] { HttpGet(session.get(), L"localhost:47520/x", 0, true); }),
             texts::kBadUpdateUrl);
 }

@@ -12,6 +12,7 @@
 
 #include "app/messages.h"
 #include "common/paths.h"
+#include "common/win_handles.h"
 #include "tests/support/expected_texts.h"
 #include "tests/support/test_release.h"
 #include "tests/transfer/transfer_fixture.h"
@@ -44,7 +45,7 @@ class InstallFileTest : public lbtest::TempDirTest {
  protected:
   void SetUp() override {
     TempDirTest::SetUp();
-    session_ = lbtest::OpenRunSession();
+    session_ = OpenHttpSession();
     app_dir_ = Path(L"app");
   }
 
@@ -497,7 +498,7 @@ TEST_P(InstallFileFromNginx, InstallsTheFileAndAsksOnlyForWhatIsMissing) {
     EXPECT_EQ(requests[i].range, c.ranges[i]);
     EXPECT_EQ(requests[i].status, c.statuses[i]);
     EXPECT_EQ(requests[i].bytes, kSize - (c.partial == kSize ? 0 : c.partial));
-    EXPECT_EQ(requests[i].user_agent, lbtest::kRunUserAgent);
+    EXPECT_EQ(requests[i].user_agent, lbtest::texts::kUserAgent);
   }
   const std::vector<Post> posts = Posts();
   ASSERT_FALSE(posts.empty());

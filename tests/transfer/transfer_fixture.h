@@ -1,51 +1,24 @@
 #pragma once
-// What the transfer and manifest-download tests share: a WinHTTP session
-// opened the way the run opens it, and body reading.
+// What the transfer and manifest-download tests share: body reading.
 #include <windows.h>
-#include <objbase.h>  // CoTaskMemFree, named by common/win_handles.h
 
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "common/win_handles.h"
+#include "transfer/http_request.h"
 #include "tests/support/test_servers.h"
 #include "tests/support/test_support.h"
 
 namespace lbtest {
 
-inline constexpr char kRunUserAgent[] = "Lanternbrook-Instalador/1.0";
-
-// User agent, proxy mode and time-outs of the installation run.
-inline WinHttpHandle OpenRunSession() {
-  WinHttpHandle session(WinHttpOpen(Widen(kRunUserAgent).c_str(),
-                                    WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, WINHTTP_NO_PROXY_NAME,
-                                    WINHTTP_NO_PROXY_BYPASS, 0));
-  EXPECT_TRUE(session) << "WinHttpOpen failed: " << GetLastError();
-  if (session) WinHttpSetTimeouts(session.get(), 10000, 30000, 30000, 120000);
-  return session;
-}
-
-// Drains a response body; fails the test on a read error.
-inline std::string ReadWholeBody(HINTERNET request) {
+// The whole body of `response`, read with the one body loop; a failed read
+// throws (and fails the test) with the failing call's name.
+inline std::string ReadWholeBody(const HttpResponse& response) {
   std::string body;
-  for (;;) {
-    DWORD available = 0;
-    if (!WinHttpQueryDataAvailable(request, &available)) {
-      ADD_FAILURE() << "WinHttpQueryDataAvailable failed: " << GetLastError();
-      return body;
-    }
-    if (available == 0) return body;
-    const std::size_t before = body.size();
-    body.resize(before + available);
-    DWORD read = 0;
-    if (!WinHttpReadData(request, body.data() + before, available, &read)) {
-      ADD_FAILURE() << "WinHttpReadData failed: " << GetLastError();
-      body.resize(before);
-      return body;
-    }
-    body.resize(before + read);
-  }
+  ReadResponseBody(response, "WinHttpQueryDataAvailable failed", "WinHttpReadData failed",
+                   [&](const char* bytes, DWORD count) { body.append(bytes, count); return true; });
+  return body;
 }
 
 // A port on which nothing listens: one a server just gave up.

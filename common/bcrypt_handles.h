@@ -1,0 +1,13 @@
+#pragma once
+// CNG algorithm providers and hash objects, over UniqueHandle.
+#include <windows.h>
+#include <bcrypt.h>
+
+#include "common/unique_handle.h"
+
+inline void CloseBcryptAlgorithm(BCRYPT_ALG_HANDLE handle) noexcept {
+  ::BCryptCloseAlgorithmProvider(handle, 0);
+}
+
+using BcryptAlgorithmHandle = UniqueHandle<HandleTraits<BCRYPT_ALG_HANDLE, CloseBcryptAlgorithm>>;
+using BcryptHashHandle = UniqueHandle<HandleTraits<BCRYPT_HASH_HANDLE, ::BCryptDestroyHash>>;
