@@ -18,6 +18,10 @@ std::optional<std::uint64_t> ExistingFileSize(const std::wstring& path);
 // file or its size cannot be read (a folder, a name the system refuses...).
 std::optional<std::uint64_t> RegularFileSize(const std::wstring& path);
 
+// The bytes of the regular file at `path`; nothing when it cannot be opened or
+// read, or holds more than `max_bytes` bytes.
+std::optional<std::string> ReadSmallFile(const std::wstring& path, std::size_t max_bytes);
+
 // Creates `path` and every missing folder above it; a folder that exists is
 // fine. Throws FilesystemError naming "create_directories" and `path`, with
 // the error of the creation that failed.

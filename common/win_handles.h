@@ -35,9 +35,11 @@ using FindHandle = UniqueHandle<HandleTraits<HANDLE, ::FindClose, &InvalidHandle
 using KernelHandle = UniqueHandle<HandleTraits<HANDLE, ::CloseHandle>>;
 // WinHTTP sessions, connections and requests.
 using WinHttpHandle = UniqueHandle<HandleTraits<HINTERNET, ::WinHttpCloseHandle>>;
-// CNG algorithm providers and hash objects.
+// CNG algorithm providers, hash objects and keys.
 using BcryptAlgorithmHandle = UniqueHandle<HandleTraits<BCRYPT_ALG_HANDLE, CloseBcryptAlgorithm>>;
 using BcryptHashHandle = UniqueHandle<HandleTraits<BCRYPT_HASH_HANDLE, ::BCryptDestroyHash>>;
+// CNG key pairs and public keys.
+using BcryptKeyHandle = UniqueHandle<HandleTraits<BCRYPT_KEY_HANDLE, ::BCryptDestroyKey>>;
 // Memory the system allocated with LocalAlloc (CommandLineToArgvW, FormatMessageW).
 using LocalMemory = UniqueHandle<HandleTraits<HLOCAL, ::LocalFree>>;
 // Memory the shell allocated with CoTaskMemAlloc (SHGetKnownFolderPath).
