@@ -9,6 +9,7 @@ set(LANTERNBROOK_PURE_SOURCES
   install/launch_arguments.cpp
   manifest/json_reader.cpp
   manifest/json_writer.cpp
+  manifest/release_key_files.cpp
   manifest/update_manifest.cpp
   transfer/file_url.cpp
   transfer/manifest_path.cpp)

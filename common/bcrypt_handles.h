@@ -1,5 +1,5 @@
 #pragma once
-// CNG algorithm providers and hash objects, over UniqueHandle.
+// CNG algorithm providers, hash objects and keys, over UniqueHandle.
 #include <windows.h>
 #include <bcrypt.h>
 
@@ -11,3 +11,4 @@ inline void CloseBcryptAlgorithm(BCRYPT_ALG_HANDLE handle) noexcept {
 
 using BcryptAlgorithmHandle = UniqueHandle<HandleTraits<BCRYPT_ALG_HANDLE, CloseBcryptAlgorithm>>;
 using BcryptHashHandle = UniqueHandle<HandleTraits<BCRYPT_HASH_HANDLE, ::BCryptDestroyHash>>;
+using BcryptKeyHandle = UniqueHandle<HandleTraits<BCRYPT_KEY_HANDLE, ::BCryptDestroyKey>>;

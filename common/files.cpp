@@ -77,6 +77,28 @@ std::optional<std::uint64_t> RegularFileSize(const std::wstring& path) {
   return (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
+std::optional<std::string> ReadSmallFile(const std::wstring& path, std::size_t max_bytes) {
+  FileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE |
+                              FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                              nullptr));
+  if (!file) return std::nullopt;
+  // One byte more than allowed tells a file that is too large.
+  std::string bytes(max_bytes + 1, '\0');
+  std::size_t length = 0;
+  for (;;) {
+    DWORD read = 0;
+    if (!ReadFile(file.get(), bytes.data() + length, static_cast<DWORD>(bytes.size() - length),
+                  &read, nullptr)) {
+      return std::nullopt;
+    }
+    if (read == 0) break;
+    length += read;
+    if (length > max_bytes) return std::nullopt;
+  }
+  bytes.resize(length);
+  return bytes;
+}
+
 void CreateDirectories(const std::wstring& path) {
   if (IsFolder(path)) return;
   // The folders to make, deepest first: everything up to the first that exists.

@@ -31,6 +31,10 @@ std::wstring AbsolutePath(const std::wstring& path);
 // Throws as AbsolutePath.
 std::wstring ExtendedPath(const std::wstring& path);
 
+// The bytes of the regular file at `path`; nothing when it cannot be opened or
+// read, or holds more than `max_bytes` bytes.
+std::optional<std::string> ReadSmallFile(const std::wstring& path, std::size_t max_bytes);
+
 // Creates `path` and every missing folder above it; a folder that exists is
 // fine. Throws FilesystemError naming "create_directories" and `path`, with
 // the error of the creation that failed.

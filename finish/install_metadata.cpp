@@ -1,5 +1,8 @@
 #include "finish/install_metadata.h"
 
+#include <stdexcept>
+
+#include "manifest/json_reader.h"
 #include "manifest/json_writer.h"
 
 std::string BuildInstallMetadata(const std::string& version, std::uint64_t build) {
@@ -9,4 +12,23 @@ std::string BuildInstallMetadata(const std::string& version, std::uint64_t build
   document += std::to_string(build);
   document += "\n}\n";
   return document;
+}
+
+std::optional<std::uint64_t> ReadInstalledBuild(std::string_view document) {
+  try {
+    JsonCursor cursor{document.data(), document.data() + document.size()};
+    ExpectJsonChar(cursor, '{');
+    if (ReadJsonString(cursor) != "version") return std::nullopt;
+    ExpectJsonChar(cursor, ':');
+    const std::string version = ReadJsonString(cursor);
+    ExpectJsonChar(cursor, ',');
+    if (ReadJsonString(cursor) != "build") return std::nullopt;
+    ExpectJsonChar(cursor, ':');
+    const std::uint64_t build = ReadJsonUnsigned(cursor);
+    // Only the installer's own form, byte for byte, counts.
+    if (BuildInstallMetadata(version, build) != document) return std::nullopt;
+    return build;
+  } catch (const std::runtime_error&) {
+    return std::nullopt;
+  }
 }

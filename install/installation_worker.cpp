@@ -4,7 +4,10 @@
 #include <objbase.h>
 
 #include <exception>
+#include <optional>
 #include <stdexcept>
+#include <string>
+#include <vector>
 
 #include "app/command_line.h"
 #include "app/desktop_folder.h"
@@ -21,9 +24,11 @@
 #include "finish/updater_bootstrap.h"
 #include "install/launch_arguments.h"
 #include "install/progress.h"
+#include "install/release_keys.h"
 #include "install/staging_removal.h"
 #include "manifest/json_reader.h"
 #include "manifest/manifest_download.h"
+#include "manifest/manifest_signature.h"
 #include "manifest/update_manifest.h"
 #include "transfer/http_request.h"
 #include "transfer/install_file.h"
@@ -34,6 +39,8 @@ namespace {
 
 constexpr DWORD ApplicationCloseTimeoutMs = 60000;
 constexpr wchar_t MetadataFileName[] = L"version.json";
+constexpr std::size_t MaxMetadataBytes = 65536;
+constexpr char DowngradeText[] = "A atualizacao publicada e mais antiga que a instalada.";
 constexpr wchar_t SuccessText[] = L"Lanternbrook instalado e verificado com sucesso.";
 
 // This thread's single-threaded apartment; uninitialised once, and only when
@@ -66,10 +73,44 @@ void WaitForApplicationToClose(std::uint32_t pid) {
   }
 }
 
-UpdateManifest FetchManifest(HttpSession session) {
+// The keys this installer was built with; none when it was built without.
+std::vector<ReleaseKeyFile> BuiltInKeys() {
+  std::vector<ReleaseKeyFile> keys;
+  for (std::string_view text : BuiltInReleaseKeyFiles()) {
+    try {
+      keys.push_back(LoadReleasePublicKey(text));
+    } catch (const std::runtime_error&) {
+      // The build checked the file's form; a key that still does not load
+      // verifies nothing, and no manifest is run on trust.
+      throw std::runtime_error(SignatureMismatchText);
+    }
+  }
+  return keys;
+}
+
+// With `keys`, the manifest's exact bytes must carry a signature by one of
+// them before the JSON reader sees them.
+UpdateManifest FetchManifest(HttpSession session, const std::vector<ReleaseKeyFile>& keys) {
   const std::string body = DownloadManifest(session);
+  if (!keys.empty()) {
+    const std::string signatures = DownloadManifestSignature(session);
+    if (!VerifyManifestSignature(body, signatures, keys).verified) {
+      throw std::runtime_error(SignatureMismatchText);
+    }
+  }
   JsonCursor cursor{body.data(), body.data() + body.size()};
   return ParseManifest(cursor);  // the body goes when this returns
+}
+
+// A signed release never takes the folder back to an older build than the
+// one its version.json names (an equal build is a repair). A version.json
+// that is missing or not in the installer's own form names none.
+void RefuseDowngrade(const std::wstring& app_dir, std::uint64_t build) {
+  const std::optional<std::string> document =
+      ReadSmallFile(JoinPath(app_dir, MetadataFileName), MaxMetadataBytes);
+  if (!document) return;
+  const std::optional<std::uint64_t> installed = ReadInstalledBuild(*document);
+  if (installed && *installed > build) throw std::runtime_error(DowngradeText);
 }
 
 // One run, from the command line to the completion posted to the window: the
@@ -89,7 +130,9 @@ void PerformInstallation(const std::vector<std::wstring>* arguments, ComApartmen
   const WinHttpHandle session = OpenHttpSession();
 
   PostProgress(L"Preparando instalacao", L"Consultando a versao mais recente...", 0, 1);
-  const UpdateManifest manifest = FetchManifest(session.get());
+  const std::vector<ReleaseKeyFile> keys = BuiltInKeys();
+  const UpdateManifest manifest = FetchManifest(session.get(), keys);
+  if (!keys.empty()) RefuseDowngrade(options.app_dir, manifest.build);
   // Two entries that Windows takes for one file would overwrite each other.
   RejectSameFilePaths(manifest);
 

@@ -4,13 +4,18 @@
 
 #include <stdexcept>
 
+#include "manifest/release_key_files.h"
 #include "transfer/update_origin.h"
 
 std::wstring ManifestUrl() { return std::wstring(UpdateServerOrigin) + L"/updates/manifest.json"; }
 
-std::string DownloadManifest(HINTERNET session) {
-  const HttpResponse response = HttpGet(session, ManifestUrl(), 0, false);
-  if (response.status != 200) throw std::runtime_error("O servidor recusou o manifesto.");
+namespace {
+
+// One GET of `url`, status 200 only, its body bounded by `max_bytes`.
+std::string DownloadBounded(HINTERNET session, const std::wstring& url, std::size_t max_bytes,
+                            const char* refused, const char* too_large) {
+  const HttpResponse response = HttpGet(session, url, 0, false);
+  if (response.status != 200) throw std::runtime_error(refused);
 
   // Each read asks for the whole announced count, into the grown end of the body.
   std::string body;
@@ -20,12 +25,25 @@ std::string DownloadManifest(HINTERNET session) {
       [&](const char*, DWORD read) { length += read; return true; },
       [&](DWORD available) {
         // Judged on the announced count, before any of those bytes is read.
-        if (length + available > MaxManifestBytes) {
-          throw std::runtime_error("Manifesto maior que o limite de seguranca.");
-        }
+        if (length + available > max_bytes) throw std::runtime_error(too_large);
         body.resize(length + available);
         return std::span<char>(body.data() + length, available);
       });
   body.resize(length);
   return body;
+}
+
+}  // namespace
+
+std::string DownloadManifest(HINTERNET session) {
+  return DownloadBounded(session, ManifestUrl(), MaxManifestBytes,
+                         "O servidor recusou o manifesto.",
+                         "Manifesto maior que o limite de seguranca.");
+}
+
+std::wstring ManifestSignatureUrl() { return ManifestUrl() + L".sig"; }
+
+std::string DownloadManifestSignature(HINTERNET session) {
+  return DownloadBounded(session, ManifestSignatureUrl(), MaxSignatureFileBytes,
+                         SignatureMismatchText, SignatureMismatchText);
 }

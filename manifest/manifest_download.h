@@ -18,3 +18,16 @@ std::wstring ManifestUrl();
 // limite de seguranca.", "Falha ao baixar o manifesto.". The request handle is
 // closed before the connection handle on every path.
 std::string DownloadManifest(HINTERNET session);
+
+// ManifestUrl() followed by ".sig": the publisher's signatures of the manifest.
+std::wstring ManifestSignatureUrl();
+
+// GETs ManifestSignatureUrl() on `session` as DownloadManifest does, with a
+// cap of MaxSignatureFileBytes. A failed connection or read throws the
+// messages of DownloadManifest; any status but 200 and a larger body throw
+// SignatureMismatchText.
+std::string DownloadManifestSignature(HINTERNET session);
+
+// The failure of a signed installer's run when the manifest is not signed by
+// one of its keys.
+inline constexpr char SignatureMismatchText[] = "A assinatura da atualizacao nao confere.";

@@ -17,6 +17,7 @@
 #include "tools/release_diff.h"
 #include "tools/release_errors.h"
 #include "tools/release_make.h"
+#include "tools/release_sign.h"
 
 namespace {
 
@@ -44,6 +45,8 @@ int Run(const ReleaseCommand& command) {
   }
   if (const auto* make = std::get_if<MakeCommand>(&command)) return RunMake(*make);
   if (const auto* diff = std::get_if<DiffCommand>(&command)) return RunDiff(*diff);
+  if (const auto* keygen = std::get_if<KeygenCommand>(&command)) return RunKeygen(*keygen);
+  if (const auto* sign = std::get_if<SignCommand>(&command)) return RunSign(*sign);
   return RunCheck(std::get<CheckCommand>(command));
 }
 

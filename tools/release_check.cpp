@@ -11,12 +11,15 @@
 #include "common/paths.h"
 #include "common/text.h"
 #include "finish/file_digest.h"
+#include "manifest/manifest_download.h"
+#include "manifest/manifest_signature.h"
 #include "manifest/update_manifest.h"
 #include "tools/console_output.h"
 #include "tools/manifest_input.h"
 #include "tools/release_download.h"
 #include "tools/release_errors.h"
 #include "tools/release_manifest.h"
+#include "tools/release_signing.h"
 #include "tools/release_text.h"
 #include "transfer/file_url.h"
 #include "transfer/manifest_path.h"
@@ -136,7 +139,9 @@ class Source {
 int RunCheck(const CheckCommand& command) {
   WinHttpHandle manifest_session;
   if (IsManifestAddress(command.manifest)) manifest_session = OpenReleaseSession();
-  UpdateManifest manifest = LoadManifest(command.manifest, manifest_session.get());
+  const std::string manifest_text =
+      LoadReleaseText(command.manifest, manifest_session.get(), MaxManifestBytes, "the manifest");
+  UpdateManifest manifest = ParseLoadedManifest(command.manifest, manifest_text);
 
   Source source(command);
   std::vector<std::string> problems;
@@ -183,6 +188,35 @@ int RunCheck(const CheckCommand& command) {
                        std::to_string(manifest.total_size));
   }
 
+  std::string signed_by;
+  if (!command.public_key.empty()) {
+    const std::string key_text = ReadToolFile(command.public_key, 65536, "the public key");
+    ReleaseKeyFile key;
+    try {
+      key = LoadReleasePublicKey(key_text);
+    } catch (const std::runtime_error& error) {
+      throw ReleaseRefusal(DescribeName(command.public_key) +
+                           ": not a public key file of lanternbrook-release keygen: " +
+                           error.what());
+    }
+    const std::wstring signature_location = command.manifest + L".sig";
+    std::optional<std::string> signatures;
+    try {
+      signatures = LoadReleaseText(signature_location, manifest_session.get(),
+                                   MaxSignatureFileBytes, "the signature file");
+    } catch (const ReleaseRefusal& error) {
+      problems.push_back(std::string("SIGNATURE ") + error.what());
+    }
+    if (signatures) {
+      const SignatureVerdict verdict = VerifyManifestSignature(manifest_text, *signatures, {key});
+      if (verdict.verified) {
+        signed_by = ", signed by key " + HexOf(verdict.key_id);
+      } else {
+        problems.push_back("SIGNATURE " + DescribeName(signature_location) + ": " + verdict.reason);
+      }
+    }
+  }
+
   for (const std::string& problem : problems) WriteStdout(problem + "\n");
   if (!problems.empty()) {
     WriteStderr("lanternbrook-release: check failed: " + std::to_string(problems.size()) +
@@ -195,6 +229,6 @@ int RunCheck(const CheckCommand& command) {
               std::to_string(manifest.files.size()) + " files and " +
               Shown(manifest.bootstrap_updater.path) + ", " +
               std::to_string(sum + manifest.bootstrap_updater.size) + " bytes, match " +
-              source.Description() + "\n");
+              source.Description() + signed_by + "\n");
   return ExitSuccess;
 }

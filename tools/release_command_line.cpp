@@ -12,9 +12,14 @@ const char ReleaseUsageText[] =
     "Usage:\n"
     "  lanternbrook-release make <release folder> --version <text> --build <number>\n"
     "                            --url-base <base> [--output <manifest file>]\n"
+    "                            [--sign-key <private key file>]\n"
     "  lanternbrook-release check <manifest file> --folder <release folder>\n"
+    "                             [--public-key <public key file>]\n"
     "  lanternbrook-release check <manifest file> --base-url <https://host[:port]>\n"
+    "                             [--public-key <public key file>]\n"
     "  lanternbrook-release diff <old manifest> <new manifest>\n"
+    "  lanternbrook-release keygen <private key file> <public key file>\n"
+    "  lanternbrook-release sign <manifest file> --sign-key <private key file>\n"
     "  lanternbrook-release --help | -h | /?\n"
     "\n"
     "make   Writes the update manifest of a release folder. Every file below the\n"
@@ -25,6 +30,8 @@ const char ReleaseUsageText[] =
     "       server) or an absolute https:// address. The manifest goes to\n"
     "       <release folder>\\manifest.json unless --output names another file; the\n"
     "       manifest itself and any .install-staging folder are never listed.\n"
+    "       With --sign-key, <manifest>.sig is written beside it: the signature\n"
+    "       an installer built with the matching public key requires.\n"
     "       Refused: an empty file, a missing LanternbrookUpdater.exe, a path the\n"
     "       installer would refuse, a name that is not valid UTF-8, two names that\n"
     "       differ only in letter case, a manifest larger than 2097152 bytes.\n"
@@ -41,6 +48,9 @@ const char ReleaseUsageText[] =
     "       failed connection.\n"
     "       LONGPATH: the file's staging path would be longer than 259 characters\n"
     "       in a typical installation.\n"
+    "       With --public-key, <manifest>.sig (a file beside it, or the address\n"
+    "       followed by .sig) must hold a signature by that key, as the installer\n"
+    "       verifies it (SIGNATURE: why none does).\n"
     "\n"
     "diff   What users of the old release download to get the new one. Both\n"
     "       manifests (files, or https:// addresses) are read with the installer's\n"
@@ -48,6 +58,15 @@ const char ReleaseUsageText[] =
     "       (new, or another size or digest) or KEEP; LEFT names a file of the old\n"
     "       release that the new one no longer lists (the installer leaves it in\n"
     "       place). The last line is: fetch N of M files, B of T bytes.\n"
+    "\n"
+    "keygen Makes a release signing key pair (RSA-3072). Neither file may exist;\n"
+    "       the private key file is readable by the current user alone. Keep it\n"
+    "       off the update server; build the installer with the public key file\n"
+    "       (LANTERNBROOK_RELEASE_PUBLIC_KEY).\n"
+    "\n"
+    "sign   Adds a signature of the manifest by another key to <manifest>.sig\n"
+    "       (made when missing; a signature by the same key is replaced): during\n"
+    "       a key rotation the manifest carries both the old and the new key's.\n"
     "\n"
     "Exit status: 0 success; 1 refused, or a check found a problem;\n"
     "             2 the command line is wrong.\n";
@@ -125,7 +144,7 @@ std::string ManifestText(const std::wstring& value, const char* option) {
 
 MakeCommand ParseMake(const std::vector<std::wstring>& arguments) {
   SplitArguments split =
-      Split(arguments, 1, {L"--version", L"--build", L"--url-base", L"--output"});
+      Split(arguments, 1, {L"--version", L"--build", L"--url-base", L"--output", L"--sign-key"});
   MakeCommand make;
   make.folder = OneFolder(split, "release folder");
   make.version = ManifestText(Require(split, L"--version"), "--version");
@@ -136,11 +155,15 @@ MakeCommand ParseMake(const std::vector<std::wstring>& arguments) {
     if (output->empty()) throw UsageError("--output is empty");
     make.output = *output;
   }
+  if (const std::wstring* key = Find(split, L"--sign-key")) {
+    if (key->empty()) throw UsageError("--sign-key is empty");
+    make.sign_key = *key;
+  }
   return make;
 }
 
 CheckCommand ParseCheck(const std::vector<std::wstring>& arguments) {
-  SplitArguments split = Split(arguments, 1, {L"--folder", L"--base-url"});
+  SplitArguments split = Split(arguments, 1, {L"--folder", L"--base-url", L"--public-key"});
   CheckCommand check;
   check.manifest = OneFolder(split, "manifest file");
   const std::wstring* folder = Find(split, L"--folder");
@@ -155,6 +178,10 @@ CheckCommand ParseCheck(const std::vector<std::wstring>& arguments) {
       throw UsageError("--base-url \"" + base + "\": must be an https:// address");
     }
     check.base_url = CheckUrlBase(base);
+  }
+  if (const std::wstring* key = Find(split, L"--public-key")) {
+    if (key->empty()) throw UsageError("--public-key is empty");
+    check.public_key = *key;
   }
   return check;
 }
@@ -171,15 +198,43 @@ DiffCommand ParseDiff(const std::vector<std::wstring>& arguments) {
   return DiffCommand{split.positionals[0], split.positionals[1]};
 }
 
+KeygenCommand ParseKeygen(const std::vector<std::wstring>& arguments) {
+  SplitArguments split = Split(arguments, 1, {});
+  if (split.positionals.size() < 2) {
+    throw UsageError("keygen needs the private and the public key file");
+  }
+  if (split.positionals.size() > 2) {
+    throw UsageError("unexpected argument " + Shown(split.positionals[2]));
+  }
+  if (split.positionals[0].empty() || split.positionals[1].empty()) {
+    throw UsageError("a key file name is empty");
+  }
+  return KeygenCommand{split.positionals[0], split.positionals[1]};
+}
+
+SignCommand ParseSign(const std::vector<std::wstring>& arguments) {
+  SplitArguments split = Split(arguments, 1, {L"--sign-key"});
+  SignCommand sign;
+  sign.manifest = OneFolder(split, "manifest file");
+  sign.sign_key = Require(split, L"--sign-key");
+  if (sign.sign_key.empty()) throw UsageError("--sign-key is empty");
+  return sign;
+}
+
 }  // namespace
 
 ReleaseCommand ParseReleaseCommandLine(const std::vector<std::wstring>& arguments) {
   for (const std::wstring& argument : arguments) {
     if (IsHelp(argument)) return HelpCommand{};
   }
-  if (arguments.empty()) throw UsageError("missing the command (make, check or diff)");
+  if (arguments.empty()) {
+    throw UsageError("missing the command (make, check, diff, keygen or sign)");
+  }
   if (arguments[0] == L"make") return ParseMake(arguments);
   if (arguments[0] == L"check") return ParseCheck(arguments);
   if (arguments[0] == L"diff") return ParseDiff(arguments);
-  throw UsageError("unknown command " + Shown(arguments[0]) + " (expected make, check or diff)");
+  if (arguments[0] == L"keygen") return ParseKeygen(arguments);
+  if (arguments[0] == L"sign") return ParseSign(arguments);
+  throw UsageError("unknown command " + Shown(arguments[0]) +
+                   " (expected make, check, diff, keygen or sign)");
 }

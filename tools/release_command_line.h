@@ -10,17 +10,21 @@
 struct HelpCommand {};
 
 // lanternbrook-release make <folder> --version V --build N --url-base B [--output F]
+//                           [--sign-key K]
 struct MakeCommand {
   std::wstring folder;
   std::string version;      // UTF-8, not empty
   std::uint64_t build = 0;  // not 0
   std::string url_base;     // as CheckUrlBase returns it
   std::wstring output;      // empty: <folder>\manifest.json
+  std::wstring sign_key;    // private key file; empty: no <manifest>.sig is written
 };
 
 // lanternbrook-release check <manifest> (--folder D | --base-url https://...)
+//                            [--public-key P]
 struct CheckCommand {
   std::wstring manifest;
+  std::wstring public_key;  // set: <manifest>.sig must hold a signature by this key
   std::wstring folder;   // set for a check against a folder
   std::string base_url;  // set for a check against a server; no trailing '/'
 };
@@ -31,7 +35,20 @@ struct DiffCommand {
   std::wstring new_manifest;
 };
 
-using ReleaseCommand = std::variant<HelpCommand, MakeCommand, CheckCommand, DiffCommand>;
+// lanternbrook-release keygen <private key file> <public key file>
+struct KeygenCommand {
+  std::wstring private_key;
+  std::wstring public_key;
+};
+
+// lanternbrook-release sign <manifest> --sign-key <private key file>
+struct SignCommand {
+  std::wstring manifest;
+  std::wstring sign_key;
+};
+
+using ReleaseCommand = std::variant<HelpCommand, MakeCommand, CheckCommand, DiffCommand,
+                                    KeygenCommand, SignCommand>;
 
 // Parses the arguments after the program name. Options take their value as
 // the next argument or after '=' (--build=7). Throws UsageError with a

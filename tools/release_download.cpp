@@ -114,7 +114,8 @@ RangeAnswer AskForRange(HINTERNET session, const std::wstring& url, std::uint64_
   return answer;
 }
 
-std::string DownloadManifestText(HINTERNET session, const std::wstring& url) {
+std::string DownloadManifestText(HINTERNET session, const std::wstring& url,
+                                 std::size_t max_bytes) {
   HttpResponse response = Get(session, url, 0, false);
   if (response.status != 200) {
     throw std::runtime_error("HTTP status " + std::to_string(response.status));
@@ -122,9 +123,9 @@ std::string DownloadManifestText(HINTERNET session, const std::wstring& url) {
   std::string text;
   ReadBody(response, [&](const char* bytes, DWORD count) {
     text.append(bytes, count);
-    if (text.size() > MaxManifestBytes) {
+    if (text.size() > max_bytes) {
       throw std::runtime_error("larger than the installer accepts (" +
-                               std::to_string(MaxManifestBytes) + " bytes)");
+                               std::to_string(max_bytes) + " bytes)");
     }
   });
   return text;

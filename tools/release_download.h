@@ -34,6 +34,7 @@ DownloadedFile DownloadAndDigest(HINTERNET session, const std::wstring& url);
 // only when no answer comes.
 RangeAnswer AskForRange(HINTERNET session, const std::wstring& url, std::uint64_t offset);
 
-// GETs a manifest at `url`: status 200 and at most MaxManifestBytes, as the
-// installer accepts it; returns the body unchanged.
-std::string DownloadManifestText(HINTERNET session, const std::wstring& url);
+// GETs a manifest (or its signature file) at `url`: status 200 and at most
+// `max_bytes`, as the installer accepts it; returns the body unchanged.
+std::string DownloadManifestText(HINTERNET session, const std::wstring& url,
+                                 std::size_t max_bytes);

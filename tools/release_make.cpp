@@ -21,6 +21,7 @@
 #include "tools/release_errors.h"
 #include "tools/release_folder.h"
 #include "tools/release_manifest.h"
+#include "tools/release_signing.h"
 #include "tools/release_text.h"
 #include "transfer/file_url.h"
 #include "transfer/manifest_path.h"
@@ -138,22 +139,12 @@ void DigestInto(Candidate& candidate) {
   candidate.entry.hash = WideToUtf8(digest);
 }
 
-void WriteReplacing(const std::wstring& output, const std::string& text) {
-  std::wstring target = ExtendedPath(output);
-  std::wstring temporary = target + L".tmp";
-  const bool written = WriteWholeFile(temporary, text);
-  if (!written || !ReplaceByRename(temporary, target)) {
-    std::string reason = LastErrorText();
-    ::DeleteFileW(temporary.c_str());
-    throw ReleaseRefusal(DescribeName(output) + (written ? ": cannot replace the manifest: "
-                                                         : ": cannot write the manifest: ") +
-                         reason);
-  }
-}
-
 }  // namespace
 
 int RunMake(const MakeCommand& command) {
+  // A key that cannot be read stops the run before anything is written.
+  std::optional<ReleaseKeyFile> sign_key;
+  if (!command.sign_key.empty()) sign_key = ReadPrivateKey(command.sign_key);
   std::wstring folder = AbsolutePath(command.folder);
   std::wstring output =
       command.output.empty() ? JoinPath(folder, L"manifest.json") : AbsolutePath(command.output);
@@ -230,11 +221,18 @@ int RunMake(const MakeCommand& command) {
     throw ReleaseRefusal(DescribeName(output) +
                          ": the installer's parser refuses the manifest written: " + error.what());
   }
-  WriteReplacing(output, text);
+  WriteReplacing(output, text, "the manifest");
+  std::string signed_by;
+  if (sign_key) {
+    const ReleaseSignature signature = SignManifestBytes(text, *sign_key);
+    WriteReplacing(output + L".sig", ReleaseSignaturesHeader() + FormatReleaseSignature(signature),
+                   "the signature file");
+    signed_by = ", signed by key " + HexOf(signature.key_id);
+  }
 
   WriteStdout("wrote " + DescribeName(output) + ": version " + manifest.version + ", build " +
               std::to_string(manifest.build) + ", " + std::to_string(manifest.files.size()) +
               " files, " + std::to_string(manifest.total_size) + " bytes, bootstrap_updater " +
-              std::to_string(manifest.bootstrap_updater.size) + " bytes\n");
+              std::to_string(manifest.bootstrap_updater.size) + " bytes" + signed_by + "\n");
   return ExitSuccess;
 }

@@ -80,6 +80,7 @@ TEST_P(MetadataDocument, IsExactAndReadsBackToTheManifestValues) {
   ParseDocument(written, version, build);
   EXPECT_EQ(version, c.version);
   EXPECT_EQ(build, c.build);
+  EXPECT_EQ(ReadInstalledBuild(written), c.build) << "what the installer wrote it reads back";
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -102,6 +103,32 @@ INSTANTIATE_TEST_SUITE_P(
         DocumentCase{"LineFeedTabCarriageReturn", "1\n2\t3\r4", 8, nullptr},
         DocumentCase{"EveryControlByte", std::string("\x00\x01\x07\x08\x0B\x0C\x1B\x1F.", 9), 9,
                      nullptr}), lbtest::CaseName());
+
+// Documents that are not as the installer writes them name no build: a
+// signed installer then goes on as in a folder without version.json.
+struct ForeignCase {
+  const char* name;
+  std::string document;
+};
+void PrintTo(const ForeignCase& c, std::ostream* os) { *os << c.name; }
+
+class ForeignMetadata : public ::testing::TestWithParam<ForeignCase> {};
+
+TEST_P(ForeignMetadata, NamesNoBuild) { EXPECT_FALSE(ReadInstalledBuild(GetParam().document)); }
+
+INSTANTIATE_TEST_SUITE_P(
+    Documents, ForeignMetadata,
+    ::testing::Values(
+        ForeignCase{"Empty", ""},
+        ForeignCase{"CarriageReturns", "{\r\n  \"version\": \"1\",\r\n  \"build\": 9\r\n}\r\n"},
+        ForeignCase{"OneLine", "{\"version\": \"1\", \"build\": 9}\n"},
+        ForeignCase{"MembersSwapped", "{\n  \"build\": 9,\n  \"version\": \"1\"\n}\n"},
+        ForeignCase{"NoFinalLineFeed", "{\n  \"version\": \"1\",\n  \"build\": 9\n}"},
+        ForeignCase{"ExtraMember", "{\n  \"version\": \"1\",\n  \"build\": 9,\n  \"x\": 1\n}\n"},
+        ForeignCase{"BuildBeyond64Bits", "{\n  \"version\": \"1\",\n  \"build\": 18446744073709551616\n}\n"},
+        ForeignCase{"BuildAsString", "{\n  \"version\": \"1\",\n  \"build\": \"9\"\n}\n"},
+        ForeignCase{"Truncated", "{\n  \"version\": \"1\",\n  \"bu"}),
+    lbtest::CaseName());
 
 #ifdef _WIN32
 using lbtest::Narrow;

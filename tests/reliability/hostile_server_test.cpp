@@ -11,7 +11,9 @@
 #include <random>
 #include <sstream>
 
+#include "manifest/release_key_files.h"
 #include "tests/reliability/reliability_support.h"
+#include "tools/release_signing.h"
 #include "tests/support/expected_texts.h"
 #include "tests/support/test_servers.h"
 #include "tests/support/test_support.h"
@@ -28,6 +30,7 @@ using namespace lbtest::texts;
 
 constexpr char kVictim[] = "data/a.bin";  // the file most faults hit
 constexpr std::uint64_t kPartialAt = 600000;  // where the run before a resume case is cut
+constexpr char kSignaturePath[] = "/updates/manifest.json.sig";
 
 Release SmallRelease(const std::string& url_prefix) {
   return {"3.1.0", 310,
@@ -127,7 +130,20 @@ struct ServerCase {
   // honest server completes it, it fails its digest and goes, and the run
   // after that finishes.
   const char* first_honest = kSuccess;
+  // The release is signed with the test key and every run is the signed
+  // installer's (in its own process).
+  bool signed_release = false;
 };
+
+// Publishes `release` and, for a signed case, its manifest's signature by the
+// test key.
+void PublishRelease(const FaultServer& server, const Release& release, bool signed_release) {
+  Publish(server, release);
+  if (!signed_release) return;
+  const ReleaseSignature signature =
+      SignManifestBytes(release.ManifestJson(), ReadPrivateKey(lbtest::TestKeyPath(L"release.key")));
+  server.PutFile(kSignaturePath + 1, ReleaseSignaturesHeader() + FormatReleaseSignature(signature));
+}
 
 const ServerRequest* RequestFor(const std::vector<ServerRequest>& requests, const std::string& url) {
   auto it = std::find_if(requests.begin(), requests.end(), [&](const ServerRequest& r) { return r.path == url; });
@@ -299,6 +315,38 @@ std::vector<ServerCase> Cases() {
                      .expected = kNetworkFailure});
   }
 
+  // The signature of a signed release: a network failure reads as one of the
+  // manifest's, every other fault as a signature that does not verify.
+  auto signature_rule = [](FaultRule rule) {
+    return [rule](Scene& s) { s.origin->SetRule(kSignaturePath, rule); };
+  };
+  cases.push_back({.name = "signature answered 404", .group = "server: signature",
+                   .fault = signature_rule({.status = 404}), .expected = kSignatureMismatch,
+                   .signed_release = true});
+  cases.push_back({.name = "signature answered 500", .group = "server: signature",
+                   .fault = signature_rule({.status = 500}), .expected = kSignatureMismatch,
+                   .signed_release = true});
+  cases.push_back({.name = "endless signature", .group = "server: signature",
+                   .fault = signature_rule({.endless = true, .endless_limit = 64ull << 20}),
+                   .expected = kSignatureMismatch, .signed_release = true});
+  cases.push_back({.name = "signature cut by a clean close", .group = "server: signature",
+                   .fault = signature_rule({.close_after = 300}), .expected = kSignatureMismatch,
+                   .signed_release = true});
+  cases.push_back({.name = "signature served from other content", .group = "server: signature",
+                   .fault = [](Scene& s) {
+                     s.origin->PutFile("other/manifest.json.sig", lbtest::RandomBytes(830, 556));
+                     s.origin->SetRule(kSignaturePath, {.content = "other/manifest.json.sig"});
+                   },
+                   .expected = kSignatureMismatch, .signed_release = true});
+  cases.push_back({.name = "signature redirected to http", .group = "server: signature",
+                   .fault = [](Scene& s) {
+                     s.plain = std::make_unique<PlainListener>(s.dir);
+                     s.origin->SetRule(kSignaturePath,
+                                       {.redirect = "http://localhost:" +
+                                                    std::to_string(s.plain->port()) + kSignaturePath});
+                   },
+                   .expected = kNetworkFailure, .check = nothing_followed, .signed_release = true});
+
   // Manifest bodies.
   cases.push_back({.name = "endless manifest", .group = "server: body length",
                    .fault = manifest_rule({.endless = true, .endless_limit = 64ull << 20}),
@@ -311,6 +359,7 @@ class HostileServerTest : public lbtest::TempDirTest, public ::testing::WithPara
 TEST_P(HostileServerTest, EndsWithItsMessageAndTheNextRunFinishes) {
   const ServerCase& c = GetParam();
   auto Run = [&c](const std::wstring& app_dir) {
+    if (c.signed_release) return RunInstallerExe(app_dir, 180000, lbtest::SignedInstallerExe());
     return c.own_process ? RunInstallerExe(app_dir) : RunWorker(app_dir);
   };
   const int failures_before = FailedParts();
@@ -328,7 +377,7 @@ TEST_P(HostileServerTest, EndsWithItsMessageAndTheNextRunFinishes) {
     scene.origin = origin.get();
   };
   start_origin("localhost");
-  Publish(*origin, scene.release);
+  PublishRelease(*origin, scene.release, c.signed_release);
 
   if (c.after_partial) {
     origin->SetRule(scene.Victim().url, {.drop_after = kPartialAt});
@@ -342,7 +391,7 @@ TEST_P(HostileServerTest, EndsWithItsMessageAndTheNextRunFinishes) {
 
   if (c.origin_certificate != "localhost") {
     start_origin(c.origin_certificate);
-    Publish(*origin, scene.release);
+    PublishRelease(*origin, scene.release, c.signed_release);
   }
   origin->ClearRequests();
   c.fault(scene);
@@ -366,7 +415,7 @@ TEST_P(HostileServerTest, EndsWithItsMessageAndTheNextRunFinishes) {
   scene.plain.reset();
   scene.release = SmallRelease("/files/3.1.0/");
   origin->ClearRules();
-  Publish(*origin, scene.release);
+  PublishRelease(*origin, scene.release, c.signed_release);
   Outcome next = Run(scene.app_dir);
   if (c.first_honest != std::string(kSuccess)) {
     EXPECT_EQ(next.Text(), c.first_honest) << "the first run after the fault";

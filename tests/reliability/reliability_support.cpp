@@ -125,8 +125,8 @@ std::vector<std::wstring> InstallerArguments(const std::wstring& app_dir) {
   return {L"--app-dir", app_dir, L"--no-shortcut", L"--no-launch"};
 }
 
-Outcome RunInstallerExe(const std::wstring& app_dir, DWORD timeout_ms) {
-  lbtest::InstallerRun run(InstallerExe(), InstallerArguments(app_dir));
+Outcome RunInstallerExe(const std::wstring& app_dir, DWORD timeout_ms, const std::wstring& exe) {
+  lbtest::InstallerRun run(exe, InstallerArguments(app_dir));
   return AwaitOutcome(run, timeout_ms);
 }
 

@@ -75,7 +75,8 @@ using lbtest::InstallerExe;
 
 // The real executable with --app-dir, --no-shortcut and --no-launch; the
 // message box it shows is read and dismissed, a failed window is closed.
-Outcome RunInstallerExe(const std::wstring& app_dir, DWORD timeout_ms = 180000);
+Outcome RunInstallerExe(const std::wstring& app_dir, DWORD timeout_ms = 180000,
+                        const std::wstring& exe = InstallerExe());
 std::vector<std::wstring> InstallerArguments(const std::wstring& app_dir);
 // The same for a run already started: waits for its outcome and its end.
 Outcome AwaitOutcome(lbtest::InstallerRun& run, DWORD timeout_ms = 180000);

@@ -74,4 +74,8 @@ bool InstallerRun::RunToEnd(DWORD timeout_ms) {
 
 std::wstring InstallerExe() { return BuildDir() + L"\\bin\\LanternbrookInstaller.exe"; }
 
+std::wstring SignedInstallerExe() { return BuildDir() + L"\\signed\\LanternbrookInstaller.exe"; }
+
+std::wstring TestKeyPath(const wchar_t* name) { return BuildDir() + L"\\test-keys\\" + name; }
+
 }  // namespace lbtest

@@ -69,5 +69,10 @@ class InstallerRun {
 };
 
 std::wstring InstallerExe();  // build\bin\LanternbrookInstaller.exe
+// build\signed\LanternbrookInstaller.exe: the installer built with the public
+// key of the build's test key pair, build\test-keys\release.pub (made by
+// lanternbrook-release keygen while the tests build; release.key signs).
+std::wstring SignedInstallerExe();
+std::wstring TestKeyPath(const wchar_t* name);  // build\test-keys\<name>
 
 }  // namespace lbtest

@@ -8,10 +8,13 @@
 #include <algorithm>
 #include <cwctype>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "tests/support/expected_texts.h"
 #include "tests/support/installer_run.h"
+#include "tests/support/table_helpers.h"
 #include "tests/support/test_servers.h"
 #include "tests/tools/release_tool_fixture.h"
 
@@ -64,6 +67,165 @@ TEST_F(MadeReleaseInstalls, InstallerInstallsWhatMakeWrote) {
   }
   EXPECT_EQ(file_requests, files.size()) << "one request per file, the updater included";
 }
+
+// Signed releases. The installer built with the test key pair's public key
+// (lbtest::SignedInstallerExe) runs a release that make
+// --sign-key signed, after one twist of the manifest, of its .sig or of the
+// installed version.json. A refused run asks for no file and changes nothing
+// in the application folder.
+enum class SignatureTwist {
+  kNone,
+  kManifestByteChanged,  // one byte of the manifest changed after signing
+  kOtherManifest,        // the .sig of another manifest
+  kOtherKey,             // signed by a key the installer does not hold
+  kTruncated,
+  kEmpty,
+  kGarbage,
+  kOversized,  // the valid signature, then more lines than the cap allows
+  kMissing,    // 404
+  kSecondOfTwo,  // another key's signature, then the installer's key's (sign)
+};
+
+struct SignedCase {
+  const char* name;
+  SignatureTwist twist;
+  std::optional<std::uint64_t> installed_build;  // a version.json before the run
+  const char* refusal;                           // null: the release is installed
+};
+
+void PrintTo(const SignedCase& c, std::ostream* out) { *out << c.name; }
+
+class SignedRelease : public lbtest::ReleaseToolTest,
+                      public ::testing::WithParamInterface<SignedCase> {};
+
+TEST_P(SignedRelease, InstallsOnlyWhatTheKeySigned) {
+  const SignedCase& c = GetParam();
+  lbtest::NginxServer server({.port = lbtest::UpdateOriginPort()});
+  const std::wstring release = server.Root() + L"\\releases\\3.0.0";
+  const std::wstring manifest = server.Root() + L"\\updates\\manifest.json";
+  const std::wstring signature = manifest + L".sig";
+  lbtest::WriteRelease(release, lbtest::SmallRelease());
+  CreateDirectoryW((server.Root() + L"\\updates").c_str(), nullptr);
+  auto make = [&](const wchar_t* build, const std::wstring& output, const std::wstring& key) {
+    ToolResult made = lbtest::RunReleaseTool({L"make", release, L"--version", L"3.0.0", L"--build",
+                                              build, L"--url-base", L"/releases/3.0.0", L"--output",
+                                              output, L"--sign-key", key});
+    ASSERT_EQ(made.exit_code, 0u) << made.out << made.err;
+  };
+  auto sign = [&](const std::wstring& key) {
+    ToolResult signed_now = lbtest::RunReleaseTool({L"sign", manifest, L"--sign-key", key});
+    ASSERT_EQ(signed_now.exit_code, 0u) << signed_now.out << signed_now.err;
+  };
+  auto other_key = [&] {
+    ToolResult made = lbtest::RunReleaseTool({L"keygen", Path(L"other.key"), Path(L"other.pub")});
+    EXPECT_EQ(made.exit_code, 0u) << made.err;
+    return Path(L"other.key");
+  };
+  make(L"300", manifest, lbtest::TestKeyPath(L"release.key"));
+  const std::string valid = lbtest::ReadFileBytes(signature);
+
+  switch (c.twist) {
+    case SignatureTwist::kNone:
+      break;
+    case SignatureTwist::kManifestByteChanged: {
+      std::string text = lbtest::ReadFileBytes(manifest);
+      const std::size_t at = text.find("3.0.0");
+      ASSERT_NE(at, std::string::npos);
+      text[at + 4] = '1';  // still a manifest the parser takes: version 3.0.1
+      lbtest::WriteFileBytes(manifest, text);
+      break;
+    }
+    case SignatureTwist::kOtherManifest:
+      make(L"299", Path(L"other.json"), lbtest::TestKeyPath(L"release.key"));
+      lbtest::WriteFileBytes(signature, lbtest::ReadFileBytes(Path(L"other.json.sig")));
+      break;
+    case SignatureTwist::kOtherKey:
+      DeleteFileW(signature.c_str());
+      sign(other_key());
+      break;
+    case SignatureTwist::kTruncated:
+      lbtest::WriteFileBytes(signature, valid.substr(0, valid.size() / 2));
+      break;
+    case SignatureTwist::kEmpty:
+      lbtest::WriteFileBytes(signature, "");
+      break;
+    case SignatureTwist::kGarbage:
+      lbtest::WriteFileBytes(signature, lbtest::RandomBytes(800, 9));
+      break;
+    case SignatureTwist::kOversized: {
+      const std::string line = valid.substr(valid.find('\n') + 1);
+      std::string big = valid;
+      while (big.size() <= 16384) big += line;
+      lbtest::WriteFileBytes(signature, big);
+      break;
+    }
+    case SignatureTwist::kMissing:
+      DeleteFileW(signature.c_str());
+      break;
+    case SignatureTwist::kSecondOfTwo:
+      DeleteFileW(signature.c_str());
+      sign(other_key());
+      sign(lbtest::TestKeyPath(L"release.key"));
+      break;
+  }
+
+  const std::wstring app = Path(L"app");
+  std::string installed;
+  if (c.installed_build) {
+    installed = lbtest::Release{"2.9.9", *c.installed_build, {}, {}}.MetadataJson();
+    lbtest::WriteFileBytes(app + L"\\version.json", installed);
+  }
+  server.ClearRequests();
+  lbtest::InstallerRun run(lbtest::SignedInstallerExe(),
+                           {L"--app-dir", app, L"--no-shortcut", L"--no-launch"});
+  ASSERT_TRUE(run.RunToEnd());
+  ASSERT_EQ(run.boxes().size(), 1u);
+  const std::string shown = lbtest::Narrow(run.boxes()[0].text);
+
+  std::vector<std::string> paths;
+  for (const lbtest::ServerRequest& request : server.Requests()) paths.push_back(request.path);
+  ASSERT_GE(paths.size(), 2u);
+  EXPECT_EQ(paths[0], "/updates/manifest.json");
+  EXPECT_EQ(paths[1], "/updates/manifest.json.sig");
+  if (!c.refusal) {
+    EXPECT_EQ(shown, lbtest::texts::kSuccess);
+    for (const ReleaseFile& file : lbtest::SmallRelease()) {
+      EXPECT_TRUE(lbtest::ReadFileBytes(lbtest::InFolder(app, file.path)) == file.bytes) << file.path;
+    }
+    EXPECT_EQ(lbtest::ReadFileBytes(app + L"\\version.json"),
+              "{\n  \"version\": \"3.0.0\",\n  \"build\": 300\n}\n");
+    return;
+  }
+  EXPECT_NE(shown.find(c.refusal), std::string::npos) << shown;
+  EXPECT_EQ(paths.size(), 2u) << "a refused run asks for no file";
+  std::vector<std::wstring> left;
+  for (const auto& entry : std::filesystem::directory_iterator(app)) {
+    left.push_back(entry.path().filename().wstring());
+  }
+  EXPECT_EQ(left, c.installed_build ? std::vector<std::wstring>{L"version.json"}
+                                    : std::vector<std::wstring>{});
+  if (c.installed_build) EXPECT_EQ(lbtest::ReadFileBytes(app + L"\\version.json"), installed);
+}
+
+using enum SignatureTwist;
+const char* const kBadSignature = lbtest::texts::kSignatureMismatch;
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, SignedRelease,
+    ::testing::Values(
+        SignedCase{"valid signature", kNone, {}, nullptr},
+        SignedCase{"one byte of the manifest changed", kManifestByteChanged, {}, kBadSignature},
+        SignedCase{"signature of another manifest", kOtherManifest, {}, kBadSignature},
+        SignedCase{"signature by another key", kOtherKey, {}, kBadSignature},
+        SignedCase{"truncated sig", kTruncated, {}, kBadSignature},
+        SignedCase{"empty sig", kEmpty, {}, kBadSignature},
+        SignedCase{"garbage sig", kGarbage, {}, kBadSignature},
+        SignedCase{"oversized sig", kOversized, {}, kBadSignature},
+        SignedCase{"no sig on the server", kMissing, {}, kBadSignature},
+        SignedCase{"two signatures, the second verifies", kSecondOfTwo, {}, nullptr},
+        SignedCase{"older build than installed", kNone, 301, lbtest::texts::kOlderRelease},
+        SignedCase{"equal build is a repair", kNone, 300, nullptr}),
+    lbtest::CaseName());
 
 // DLL planting. A copy of the program lies in a Downloads folder, under the
 // name a browser gives a second download, beside DLLs named after the system

@@ -328,7 +328,7 @@ INSTANTIATE_TEST_SUITE_P(
         CommandLineCase{"ShortHelp", {L"-h"}, 0, "Exit status: 0 success"},
         CommandLineCase{"WindowsHelp", {L"/?"}, 0, "lanternbrook-release check <manifest file>"},
         CommandLineCase{"HelpAfterACommand", {L"make", L"{release}", L"--help"}, 0, "--url-base"},
-        CommandLineCase{"NoArguments", {}, 2, "missing the command (make, check or diff)"},
+        CommandLineCase{"NoArguments", {}, 2, "missing the command (make, check, diff, keygen or sign)"},
         CommandLineCase{"UnknownCommand", {L"publish"}, 2, "unknown command publish"},
         CommandLineCase{"NoFolder", {L"make", L"--version", L"1", L"--build", L"1", L"--url-base", L"/"},
                         2, "missing the release folder"},
