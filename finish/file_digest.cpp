@@ -4,6 +4,7 @@
 #include <bcrypt.h>
 #include <objbase.h>  // CoTaskMemFree, named by win_handles.h
 
+#include <algorithm>
 #include <stdexcept>
 #include <vector>
 
@@ -25,27 +26,58 @@ void QueryLength(BCRYPT_ALG_HANDLE provider, LPCWSTR property, ULONG& value) noe
 
 }  // namespace
 
-std::wstring ComputeFileSha256(const std::wstring& path) {
-  BcryptAlgorithmHandle provider;
-  if (Failed(::BCryptOpenAlgorithmProvider(provider.put(), BCRYPT_SHA256_ALGORITHM, nullptr, 0))) {
+Sha256::Sha256() {
+  if (Failed(::BCryptOpenAlgorithmProvider(provider_.put(), BCRYPT_SHA256_ALGORITHM, nullptr, 0))) {
     throw std::runtime_error("SHA-256 indisponivel no Windows.");
   }
-
   ULONG object_length = 0;
-  ULONG digest_length = 0;
-  QueryLength(provider.get(), BCRYPT_OBJECT_LENGTH, object_length);
-  QueryLength(provider.get(), BCRYPT_HASH_LENGTH, digest_length);
+  QueryLength(provider_.get(), BCRYPT_OBJECT_LENGTH, object_length);
+  object_.resize(object_length);
+  Start();
+}
 
-  // The hash object lives inside `hash_object`, so the buffer is declared
-  // before the hash handle: the hash is destroyed while its memory is alive.
-  std::vector<UCHAR> hash_object(object_length);
-  std::vector<UCHAR> digest(digest_length);
-  BcryptHashHandle hash;
-  if (Failed(::BCryptCreateHash(provider.get(), hash.put(), hash_object.data(), object_length,
-                                nullptr, 0, 0))) {
+void Sha256::Start() {
+  hash_.reset();
+  if (Failed(::BCryptCreateHash(provider_.get(), hash_.put(), object_.data(),
+                                static_cast<ULONG>(object_.size()), nullptr, 0, 0))) {
     throw std::runtime_error("Falha ao iniciar SHA-256.");
   }
+}
 
+void Sha256::Add(const void* bytes, std::size_t count) {
+  auto* data = static_cast<UCHAR*>(const_cast<void*>(bytes));
+  while (count != 0) {
+    const ULONG piece = static_cast<ULONG>(std::min<std::size_t>(count, 0x40000000));
+    if (Failed(::BCryptHashData(hash_.get(), data, piece, 0))) {
+      throw std::runtime_error("Falha durante SHA-256.");
+    }
+    data += piece;
+    count -= piece;
+  }
+}
+
+std::array<std::uint8_t, 32> Sha256::Finish() {
+  std::array<std::uint8_t, 32> digest{};
+  if (Failed(::BCryptFinishHash(hash_.get(), digest.data(), static_cast<ULONG>(digest.size()), 0))) {
+    throw std::runtime_error("Falha ao finalizar SHA-256.");
+  }
+  Start();
+  return digest;
+}
+
+std::wstring HexDigest(const std::array<std::uint8_t, 32>& digest) {
+  static constexpr wchar_t kHexDigits[] = L"0123456789abcdef";
+  std::wstring text;
+  text.reserve(digest.size() * 2);
+  for (std::uint8_t byte : digest) {
+    text += kHexDigits[byte >> 4];
+    text += kHexDigits[byte & 0x0F];
+  }
+  return text;
+}
+
+std::wstring ComputeFileSha256(const std::wstring& path) {
+  Sha256 hash;
   FileHandle file(::CreateFileW(path.c_str(), GENERIC_READ,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                 OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
@@ -57,23 +89,9 @@ std::wstring ComputeFileSha256(const std::wstring& path) {
     // A read error ends the digest like the end of the file: the result then
     // covers only the bytes before it and will not match the manifest.
     if (!::ReadFile(file.get(), buffer.data(), kReadBufferSize, &read, nullptr) || read == 0) break;
-    if (Failed(::BCryptHashData(hash.get(), buffer.data(), read, 0))) {
-      throw std::runtime_error("Falha durante SHA-256.");
-    }
+    hash.Add(buffer.data(), read);
   }
-
-  if (Failed(::BCryptFinishHash(hash.get(), digest.data(), digest_length, 0))) {
-    throw std::runtime_error("Falha ao finalizar SHA-256.");
-  }
-
-  static constexpr wchar_t kHexDigits[] = L"0123456789abcdef";
-  std::wstring text;
-  text.reserve(static_cast<std::size_t>(digest_length) * 2);
-  for (UCHAR byte : digest) {
-    text += kHexDigits[byte >> 4];
-    text += kHexDigits[byte & 0x0F];
-  }
-  return text;
+  return HexDigest(hash.Finish());
 }
 
 bool DigestsMatch(const std::wstring& a, const std::wstring& b) noexcept {

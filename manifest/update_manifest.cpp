@@ -33,6 +33,26 @@ bool IsValidFile(const ManifestFile& file) noexcept {
   return !file.path.empty() && !file.url.empty() && file.hash.size() == 64 && file.size != 0;
 }
 
+// The "blocks" member: an object like a file entry without a path.
+BlockListEntry ParseBlockListEntry(JsonCursor& cursor) {
+  BlockListEntry entry;
+  ReadJsonObject(cursor, [&](const std::string& key) {
+    if (KeyIs(key, "url")) {
+      entry.url = ReadJsonString(cursor);
+    } else if (KeyIs(key, "hash")) {
+      entry.hash = ReadJsonString(cursor);
+    } else if (KeyIs(key, "size")) {
+      entry.size = ReadJsonUnsigned(cursor);
+    } else {
+      SkipJsonValue(cursor);
+    }
+  });
+  if (entry.url.empty() || entry.hash.size() != 64 || entry.size == 0) {
+    Fail("Arquivo incompleto no manifesto.");
+  }
+  return entry;
+}
+
 }  // namespace
 
 ManifestFile ParseManifestFile(JsonCursor& cursor) {
@@ -46,6 +66,8 @@ ManifestFile ParseManifestFile(JsonCursor& cursor) {
       file.url = ReadJsonString(cursor);
     } else if (KeyIs(key, "size")) {
       file.size = ReadJsonUnsigned(cursor);
+    } else if (KeyIs(key, "blocks")) {
+      file.blocks = ParseBlockListEntry(cursor);
     } else {
       SkipJsonValue(cursor);
     }
