@@ -16,6 +16,7 @@ struct MakeCommand {
   std::uint64_t build = 0;  // not 0
   std::string url_base;     // as CheckUrlBase returns it
   std::wstring output;      // empty: <folder>\manifest.json
+  bool blocks = true;       // block lists for files of BlockListMinSize and more (--no-blocks: none)
 };
 
 // lanternbrook-release check <manifest> (--folder D | --base-url https://...)

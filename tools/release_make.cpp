@@ -24,6 +24,8 @@
 #include "tools/release_folder.h"
 #include "tools/release_manifest.h"
 #include "tools/release_text.h"
+#include "transfer/block_list.h"
+#include "transfer/file_blocks.h"
 #include "transfer/file_url.h"
 #include "transfer/manifest_path.h"
 #include "transfer/path_collisions.h"
@@ -73,7 +75,8 @@ class LetterCaseClashes {
 
 // The per-file rules. Returns false (and adds the reasons) when the file
 // cannot be listed.
-bool Admit(Candidate& candidate, const std::string& url_base, std::vector<std::string>& problems) {
+bool Admit(Candidate& candidate, const std::string& url_base, bool blocks,
+           std::vector<std::string>& problems) {
   const std::wstring& relative = candidate.disk->relative;
   if (std::size_t bad = FindUnreadableNameChar(relative); bad != std::wstring::npos) {
     const char* what = relative[bad] == 0xFFFD
@@ -107,6 +110,10 @@ bool Admit(Candidate& candidate, const std::string& url_base, std::vector<std::s
   entry.size = candidate.disk->size;
   entry.hash = kDigestPlaceholder;
   entry.url = FileUrlFor(url_base, entry.path);
+  if (blocks && entry.size >= BlockListMinSize) {
+    entry.blocks = BlockListEntry{FileUrlFor(url_base, entry.path + WideToUtf8(BlockListSuffix)),
+                                  kDigestPlaceholder, MaxBlockListSize(entry.size)};
+  }
   try {
     ResolveFileUrl(entry.url);
   } catch (const std::runtime_error& error) {
@@ -126,6 +133,23 @@ bool Admit(Candidate& candidate, const std::string& url_base, std::vector<std::s
   throw ReleaseRefusal(text);
 }
 
+void WriteReplacing(const std::wstring& output, const std::string& text, const char* what);
+
+// The file's block list, beside it; its size and digest into the entry.
+void WriteBlockList(Candidate& candidate) {
+  const ReleaseFolderFile& disk = *candidate.disk;
+  std::string list;
+  try {
+    list = SerializeBlockList(MakeBlockList(disk.path));
+  } catch (const std::runtime_error& error) {
+    throw ReleaseRefusal(candidate.entry.path + ": cannot read the file (" + error.what() + ")");
+  }
+  const std::wstring path = disk.path + BlockListSuffix;
+  WriteReplacing(path, list, "block list");
+  candidate.entry.blocks->size = list.size();
+  candidate.entry.blocks->hash = WideToUtf8(ComputeFileSha256(path));
+}
+
 void DigestInto(Candidate& candidate) {
   const ReleaseFolderFile& disk = *candidate.disk;
   std::wstring digest;
@@ -138,17 +162,17 @@ void DigestInto(Candidate& candidate) {
     throw ReleaseRefusal(candidate.entry.path + ": the file changed while it was read");
   }
   candidate.entry.hash = WideToUtf8(digest);
+  if (candidate.entry.blocks) WriteBlockList(candidate);
 }
 
-void WriteReplacing(const std::wstring& output, const std::string& text) {
+void WriteReplacing(const std::wstring& output, const std::string& text, const char* what) {
   std::wstring target = ExtendedPath(output);
   std::wstring temporary = target + L".tmp";
   const bool written = WriteWholeFile(temporary, text);
   if (!written || !ReplaceByRename(temporary, target)) {
     std::string reason = LastErrorText();
     ::DeleteFileW(temporary.c_str());
-    throw ReleaseRefusal(DescribeName(output) + (written ? ": cannot replace the manifest: "
-                                                         : ": cannot write the manifest: ") +
+    throw ReleaseRefusal(DescribeName(output) + (written ? ": cannot replace the " : ": cannot write the ") + what + ": " +
                          reason);
   }
 }
@@ -172,8 +196,9 @@ int RunMake(const MakeCommand& command) {
   std::vector<std::wstring> updater_lookalikes;
   LetterCaseClashes clashes;
   for (const ReleaseFolderFile& disk : disk_files) {
+    if (disk.relative.ends_with(BlockListSuffix)) continue;  // block lists: written below
     Candidate candidate{&disk, {}};
-    if (!Admit(candidate, command.url_base, problems)) continue;
+    if (!Admit(candidate, command.url_base, command.blocks, problems)) continue;
     clashes.Add(disk.relative, problems);
     if (candidate.entry.path == BootstrapUpdaterName) {
       updater = std::move(candidate);
@@ -219,10 +244,10 @@ int RunMake(const MakeCommand& command) {
 
   for (std::size_t i = 0; i < candidates.size(); ++i) {
     DigestInto(candidates[i]);
-    manifest.files[i].hash = candidates[i].entry.hash;
+    manifest.files[i] = candidates[i].entry;
   }
   DigestInto(*updater);
-  manifest.bootstrap_updater.hash = updater->entry.hash;
+  manifest.bootstrap_updater = updater->entry;
 
   std::string text = WriteManifestJson(manifest);
   try {
@@ -232,7 +257,7 @@ int RunMake(const MakeCommand& command) {
     throw ReleaseRefusal(DescribeName(output) +
                          ": the installer's parser refuses the manifest written: " + error.what());
   }
-  WriteReplacing(output, text);
+  WriteReplacing(output, text, "manifest");
 
   WriteStdout("wrote " + DescribeName(output) + ": version " + manifest.version + ", build " +
               std::to_string(manifest.build) + ", " + std::to_string(manifest.files.size()) +
