@@ -603,7 +603,9 @@ INSTANTIATE_TEST_SUITE_P(
                   {.ignore_range = true}},
         BlockCase{"RangeAnsweredWith416", MiddleChanged, kBlockFileSize, true, List::kGood,
                   {.status = 416, .body = "", .count = 1}},
-        BlockCase{"RangeAnsweredWithAnotherRange", MiddleChanged, kBlockFileSize, true,
+        // The wrong answer's body counts as sent as far as the server got
+        // before the installer closed the request.
+        BlockCase{"RangeAnsweredWithAnotherRange", MiddleChanged, 2 * kBlockFileSize, true,
                   List::kGood, {.range_offset = 1000, .count = 1}},
         BlockCase{"FetchedBytesDisagreeWithTheList", MiddleChanged, kBlockFileSize, true,
                   List::kGood, {.content = "files/other.bin", .count = 1}},
