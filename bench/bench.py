@@ -10,6 +10,9 @@ round), with a fresh --app-dir where the run installs:
                procedure requires, nothing of ours
   alternative  curl (one process, one connection) + sha256sum; sha256sum alone
                for a re-run
+Updates by blocks (--only blocks): an old copy of a 256 MiB file in place, a
+new release made by lanternbrook-release (with block lists), and the bytes
+the installer fetched (nginx's log) against the file's size.
 Then the window check (bench/window_probe.exe: WM_CLOSE warning and label lag
 during a 1 GiB download) and peak memory (1 GiB file against 1 MiB).
 Releases are served by nginx over HTTPS on loopback."""
@@ -35,6 +38,7 @@ SIZES = dict(full=dict(big=256 * MIB, many=2000, huge=1024 * MIB, runs=5, memory
 TARGETS = dict(fresh_big=1.20, fresh_many=1.40, rerun_many=1.25, rerun_big=1.10)
 CLOSE_MS, LAG_MS, MEMORY_MIB = 150, 100, 32
 ANALYSIS = "## Analysis"
+BLOCKS = "## Updates by blocks"
 
 
 def log(text):
@@ -298,6 +302,140 @@ class Bench:
                   % (above, median(peaks[huge]), median(peaks[small])),
             target="<= %d MiB" % MEMORY_MIB, ok=above <= MEMORY_MIB))
 
+    # ------------------------------------------------------- updates by blocks
+
+    def fetched(self, since, path_part):
+        """Body bytes and requests nginx logged for urls holding `path_part`."""
+        with open(os.path.join(self.work, "nginx", "access.log")) as f:
+            lines = f.readlines()[since:]
+        total = requests = 0
+        for line in lines:
+            match = re.search(r'"GET (\S+) [^"]*" (\d+) (\d+)', line)
+            if match and path_part in match.group(1):
+                total += int(match.group(3))
+                requests += 1
+        return total, requests
+
+    def log_length(self):
+        path = os.path.join(self.work, "nginx", "access.log")
+        if not os.path.exists(path):
+            return 0
+        with open(path) as f:
+            return sum(1 for _ in f)
+
+    def blocks(self):
+        size = self.size["big"]
+        tool = os.path.join(self.args.build, "bin", "lanternbrook-release.exe")
+        old = os.path.join(self.work, "blocks-old.bin")
+        if not os.path.exists(old) or os.path.getsize(old) != size:
+            write_random(old, size, 21)
+        with open(old, "rb") as f:
+            old_bytes = f.read()
+        half = size // 2
+        cases = [
+            ("%d MiB file, 1 MiB overwritten in the middle" % (size // MIB), "middle",
+             lambda b: b[:half] + random.Random(5).randbytes(MIB) + b[half + MIB:],
+             lambda fetched, listed: fetched <= 1.6 * MIB, "<= 1.6 MiB + list"),
+            ("%d MiB file, 100 bytes inserted at 0 and 100 deleted at %d MiB" % (size // MIB, half // MIB),
+             "shift", lambda b: random.Random(6).randbytes(100) + b[:half] + b[half + 100:],
+             lambda fetched, listed: fetched <= size / 100, "<= 1 % + list"),
+            ("%d MiB file replaced by unrelated bytes" % (size // MIB), "unrelated",
+             lambda b: random.Random(7).randbytes(len(b)),
+             lambda fetched, listed: fetched <= size and listed * 200 <= size,
+             "<= size + list; list <= 0.5 %"),
+        ]
+        exe_old, exe_new = self.args.blocks_exes.split(",") if self.args.blocks_exes else ("", "")
+        if exe_old:
+            cases.append(("LanternbrookInstaller.exe of two commits", "installer",
+                          None, lambda fetched, listed: True, "quote (no target)"))
+        results = []
+        for name, key, change, judge, target in cases:
+            log("blocks: %s" % name)
+            if key == "installer":
+                with open(exe_old, "rb") as f:
+                    before = f.read()
+                with open(exe_new, "rb") as f:
+                    after = f.read()
+            else:
+                before, after = old_bytes, change(old_bytes)
+            folder = os.path.join(self.www, "releases", "blocks-" + key)
+            shutil.rmtree(folder, ignore_errors=True)
+            os.makedirs(folder)
+            with open(os.path.join(folder, "data.bin"), "wb") as f:
+                f.write(after)
+            write_random(os.path.join(folder, UPDATER), 96 * 1024, 7)
+            self.run(["wine", tool, "make", win(folder), "--version", "2.0." + key, "--build", "2",
+                      "--url-base", "/releases/blocks-" + key])
+            with open(os.path.join(folder, "manifest.json")) as f:
+                manifest = json.load(f)
+            self.releases["blocks-" + key] = dict(
+                entries=manifest["files"] + [manifest["bootstrap_updater"]], bytes=len(after))
+            listed = os.path.getsize(os.path.join(folder, "data.bin.lbblocks")) \
+                if os.path.exists(os.path.join(folder, "data.bin.lbblocks")) else 0
+            link = os.path.join(self.www, "updates", "manifest.json")
+            os.makedirs(os.path.dirname(link), exist_ok=True)
+            if os.path.lexists(link):
+                os.remove(link)
+            os.symlink(os.path.join("..", "releases", "blocks-" + key, "manifest.json"), link)
+            app_dir = self.fresh_dir("blocks", key)
+            os.makedirs(app_dir)
+            with open(os.path.join(app_dir, "data.bin"), "wb") as f:
+                f.write(before)
+            since = self.log_length()
+            wall = self.installer("installer", "blocks-" + key, app_dir)[0]
+            fetched, requests = self.fetched(since, "/blocks-%s/data.bin" % key)
+            fetched_list, _ = self.fetched(since, "data.bin.lbblocks")
+            fetched -= fetched_list
+            rerun = self.installer("installer", "blocks-" + key, app_dir)[0]
+            results.append(dict(name=name, size=len(after), fetched=fetched, requests=requests - 1,
+                                listed=listed, wall=wall, rerun=rerun, target=target,
+                                ok=judge(fetched, listed)))
+            log("  fetched %d of %d bytes in %d ranges, list %d bytes; %.2f s, intact re-run %.2f s"
+                % (fetched, len(after), requests - 1, listed, wall, rerun))
+        if results:
+            first = results[0]
+            results.append(dict(name="time of the first case against an intact re-run", size=0,
+                                fetched=None, requests=0, listed=0, wall=first["wall"],
+                                rerun=first["rerun"], target="<= 3x",
+                                ok=first["wall"] <= 3 * first["rerun"]))
+        return results
+
+    def write_blocks(self, results):
+        path = self.args.results
+        lines = [BLOCKS, "",
+                 "`scripts/bench --only blocks`, %s, source %s; load at the end: %s. An old copy of "
+                 "`data.bin` is in the application folder; the release's manifest and block list come "
+                 "from `lanternbrook-release make`. Fetched: the file's body bytes in nginx's log "
+                 "(the block list's own request apart)." % (
+                     datetime.date.today().isoformat(),
+                     subprocess.run(["git", "-C", self.args.source, "describe", "--always", "--dirty"],
+                                    capture_output=True, text=True).stdout.strip(),
+                     command_output(["uptime"])), "",
+                 "| case | fetched | of | ranges | block list | time | intact re-run | target | |",
+                 "|---|---|---|---|---|---|---|---|---|"]
+        for r in results:
+            if r["fetched"] is None:
+                lines.append("| %s | | | | | %.2f s | %.2f s | %s | %s |" % (
+                    r["name"], r["wall"], r["rerun"], r["target"], "met" if r["ok"] else "**missed**"))
+                continue
+            lines.append("| %s | %d (%.2f %%) | %d | %d | %d (%.3f %%) | %.2f s | %.2f s | %s | %s |" % (
+                r["name"], r["fetched"], 100.0 * r["fetched"] / r["size"], r["size"], r["requests"],
+                r["listed"], 100.0 * r["listed"] / r["size"], r["wall"], r["rerun"], r["target"],
+                "met" if r["ok"] else "**missed**"))
+        section = "\n".join(lines) + "\n\n"
+        text = open(path).read() if os.path.exists(path) else "# Benchmark results\n\n"
+        if BLOCKS in text:
+            start = text.index(BLOCKS)
+            end = text.find("\n## ", start + 1)
+            text = text[:start] + section + (text[end + 1:] if end >= 0 else "")
+        elif ANALYSIS in text:
+            text = text.replace(ANALYSIS, section + ANALYSIS, 1)
+        else:
+            text += "\n" + section
+        with open(path, "w") as f:
+            f.write(text)
+        log("wrote %s" % path)
+
     # -------------------------------------------------------------- report
 
     def write(self, uptime_start):
@@ -308,6 +446,9 @@ class Bench:
                 text = f.read()
             if ANALYSIS in text:
                 analysis = text[text.index(ANALYSIS):]
+            if BLOCKS in text:
+                end = text.find("\n## ", text.index(BLOCKS) + 1)
+                analysis = text[text.index(BLOCKS):end + 1 if end >= 0 else len(text)] + analysis
         source = subprocess.run(["git", "-C", self.args.source, "describe", "--always", "--dirty"],
                                 capture_output=True, text=True).stdout.strip()
         before = "before" in self.sides
@@ -376,7 +517,9 @@ def main():
     parser.add_argument("--results", required=True)
     parser.add_argument("--quick", action="store_true")
     parser.add_argument("--runs", type=int, default=0)
-    parser.add_argument("--only", default="", help="comma-separated: fresh,rerun,window,memory")
+    parser.add_argument("--only", default="", help="comma-separated: fresh,rerun,window,memory,blocks")
+    parser.add_argument("--blocks-exes", default="",
+                        help="OLD,NEW: two builds of the installer for the blocks part")
     parser.add_argument("--installer", default="", help="another build to measure as the installer")
     parser.add_argument("--before", default="", help="a build to measure beside it")
     args = parser.parse_args()
@@ -384,6 +527,19 @@ def main():
     started = time.monotonic()
     bench = Bench(args)
     size = bench.size
+    only = set(filter(None, args.only.split(",")))
+    if only == {"blocks"}:
+        subprocess.run(["wine", "reg", "add", "HKCU\\Software\\Wine\\X11 Driver", "/v", "Managed",
+                        "/d", "N", "/f"], capture_output=True, check=True)
+        bench.start_nginx()
+        try:
+            results = bench.blocks()
+        finally:
+            bench.nginx.terminate()
+            bench.nginx.wait()
+        bench.write_blocks(results)
+        log("bench finished in %.0f s" % (time.monotonic() - started))
+        return
     big = bench.release("big-%d" % (size["big"] // MIB), [("big.bin", size["big"], 1)])
     rng = random.Random(2000)
     many = bench.release("many-%d" % size["many"], [

@@ -1,5 +1,5 @@
 # The pure logic: text, paths, JSON, the manifest, the path and address rules,
-# argument quoting and the version.json document. No <windows.h>; built into
+# argument quoting, the version.json document, the block list and its cutting. No <windows.h>; built into
 # lb_pure for Windows and, with its table tests, for the host (tests/host).
 # Paths are relative to the repository.
 set(LANTERNBROOK_PURE_SOURCES
@@ -11,5 +11,7 @@ set(LANTERNBROOK_PURE_SOURCES
   manifest/json_writer.cpp
   manifest/release_key_files.cpp
   manifest/update_manifest.cpp
+  transfer/block_list.cpp
+  transfer/content_chunker.cpp
   transfer/file_url.cpp
   transfer/manifest_path.cpp)

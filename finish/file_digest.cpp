@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <stdexcept>
 #include <vector>
 
@@ -24,58 +25,58 @@ void QueryLength(BCRYPT_ALG_HANDLE provider, LPCWSTR property, ULONG& value) noe
 
 }  // namespace
 
-namespace {
-
-// One SHA-256 computation: the provider, the hash object's memory and the
-// hash, in the order they must be released. Throws the messages of
-// ComputeFileSha256.
-class Sha256 {
- public:
-  Sha256() {
-    if (Failed(::BCryptOpenAlgorithmProvider(provider_.put(), BCRYPT_SHA256_ALGORITHM, nullptr,
-                                             0))) {
-      throw std::runtime_error("SHA-256 indisponivel no Windows.");
-    }
-    ULONG object_length = 0;
-    ULONG digest_length = 0;
-    QueryLength(provider_.get(), BCRYPT_OBJECT_LENGTH, object_length);
-    QueryLength(provider_.get(), BCRYPT_HASH_LENGTH, digest_length);
-    object_.resize(object_length);
-    digest_.resize(digest_length);
-    if (Failed(::BCryptCreateHash(provider_.get(), hash_.put(), object_.data(), object_length,
-                                  nullptr, 0, 0))) {
-      throw std::runtime_error("Falha ao iniciar SHA-256.");
-    }
+Sha256::Sha256() {
+  if (Failed(::BCryptOpenAlgorithmProvider(provider_.put(), BCRYPT_SHA256_ALGORITHM, nullptr, 0))) {
+    throw std::runtime_error("SHA-256 indisponivel no Windows.");
   }
+  ULONG object_length = 0;
+  QueryLength(provider_.get(), BCRYPT_OBJECT_LENGTH, object_length);
+  object_.resize(object_length);
+  Start();
+}
 
-  void Add(const void* bytes, ULONG count) {
-    if (Failed(::BCryptHashData(hash_.get(), static_cast<PUCHAR>(const_cast<void*>(bytes)), count,
-                                0))) {
+void Sha256::Start() {
+  hash_.reset();
+  if (Failed(::BCryptCreateHash(provider_.get(), hash_.put(), object_.data(),
+                                static_cast<ULONG>(object_.size()), nullptr, 0, 0))) {
+    throw std::runtime_error("Falha ao iniciar SHA-256.");
+  }
+}
+
+void Sha256::Add(const void* bytes, std::size_t count) {
+  auto* data = static_cast<UCHAR*>(const_cast<void*>(bytes));
+  while (count != 0) {
+    const ULONG piece = static_cast<ULONG>(std::min<std::size_t>(count, 0x40000000));
+    if (Failed(::BCryptHashData(hash_.get(), data, piece, 0))) {
       throw std::runtime_error("Falha durante SHA-256.");
     }
+    data += piece;
+    count -= piece;
   }
+}
 
-  const std::vector<UCHAR>& Finish() {
-    if (Failed(::BCryptFinishHash(hash_.get(), digest_.data(),
-                                  static_cast<ULONG>(digest_.size()), 0))) {
-      throw std::runtime_error("Falha ao finalizar SHA-256.");
-    }
-    return digest_;
+std::array<std::uint8_t, 32> Sha256::Finish() {
+  std::array<std::uint8_t, 32> digest{};
+  if (Failed(::BCryptFinishHash(hash_.get(), digest.data(), static_cast<ULONG>(digest.size()), 0))) {
+    throw std::runtime_error("Falha ao finalizar SHA-256.");
   }
+  Start();
+  return digest;
+}
 
- private:
-  BcryptAlgorithmHandle provider_;
-  // The hash object lives inside `object_`, so the buffer is declared before
-  // the hash handle: the hash is destroyed while its memory is alive.
-  std::vector<UCHAR> object_;
-  std::vector<UCHAR> digest_;
-  BcryptHashHandle hash_;
-};
-
-}  // namespace
+std::wstring HexDigest(const std::array<std::uint8_t, 32>& digest) {
+  static constexpr wchar_t kHexDigits[] = L"0123456789abcdef";
+  std::wstring text;
+  text.reserve(digest.size() * 2);
+  for (std::uint8_t byte : digest) {
+    text += kHexDigits[byte >> 4];
+    text += kHexDigits[byte & 0x0F];
+  }
+  return text;
+}
 
 std::wstring ComputeFileSha256(const std::wstring& path) {
-  Sha256 sha256;
+  Sha256 hash;
   FileHandle file(::CreateFileW(path.c_str(), GENERIC_READ,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                 OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
@@ -87,22 +88,15 @@ std::wstring ComputeFileSha256(const std::wstring& path) {
     // A read error ends the digest like the end of the file: the result then
     // covers only the bytes before it and will not match the manifest.
     if (!::ReadFile(file.get(), buffer.data(), kReadBufferSize, &read, nullptr) || read == 0) break;
-    sha256.Add(buffer.data(), read);
+    hash.Add(buffer.data(), read);
   }
-
-  static constexpr wchar_t kHexDigits[] = L"0123456789abcdef";
-  std::wstring text;
-  for (UCHAR byte : sha256.Finish()) {
-    text += kHexDigits[byte >> 4];
-    text += kHexDigits[byte & 0x0F];
-  }
-  return text;
+  return HexDigest(hash.Finish());
 }
 
 std::string Sha256Of(std::string_view bytes) {
   Sha256 sha256;
-  sha256.Add(bytes.data(), static_cast<ULONG>(bytes.size()));
-  const std::vector<UCHAR>& digest = sha256.Finish();
+  sha256.Add(bytes.data(), bytes.size());
+  const std::array<std::uint8_t, 32> digest = sha256.Finish();
   return std::string(digest.begin(), digest.end());
 }
 

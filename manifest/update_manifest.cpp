@@ -33,6 +33,34 @@ bool IsValidFile(const ManifestFile& file) noexcept {
   return !file.path.empty() && !file.url.empty() && file.hash.size() == 64 && file.size != 0;
 }
 
+// The members a file entry and its block list share: where it lies, its
+// digest and its length. False for any other key.
+bool ReadLocation(JsonCursor& cursor, const std::string& key, std::string& url, std::string& hash,
+                  std::uint64_t& size) {
+  if (KeyIs(key, "hash")) {
+    hash = ReadJsonString(cursor);
+  } else if (KeyIs(key, "url")) {
+    url = ReadJsonString(cursor);
+  } else if (KeyIs(key, "size")) {
+    size = ReadJsonUnsigned(cursor);
+  } else {
+    return false;
+  }
+  return true;
+}
+
+// The "blocks" member: an object like a file entry without a path.
+BlockListEntry ParseBlockListEntry(JsonCursor& cursor) {
+  BlockListEntry entry;
+  ReadJsonObject(cursor, [&](const std::string& key) {
+    if (!ReadLocation(cursor, key, entry.url, entry.hash, entry.size)) SkipJsonValue(cursor);
+  });
+  if (entry.url.empty() || entry.hash.size() != 64 || entry.size == 0) {
+    Fail("Arquivo incompleto no manifesto.");
+  }
+  return entry;
+}
+
 }  // namespace
 
 ManifestFile ParseManifestFile(JsonCursor& cursor) {
@@ -40,13 +68,9 @@ ManifestFile ParseManifestFile(JsonCursor& cursor) {
   ReadJsonObject(cursor, [&](const std::string& key) {
     if (KeyIs(key, "path")) {
       file.path = ReadJsonString(cursor);
-    } else if (KeyIs(key, "hash")) {
-      file.hash = ReadJsonString(cursor);
-    } else if (KeyIs(key, "url")) {
-      file.url = ReadJsonString(cursor);
-    } else if (KeyIs(key, "size")) {
-      file.size = ReadJsonUnsigned(cursor);
-    } else {
+    } else if (KeyIs(key, "blocks")) {
+      file.blocks = ParseBlockListEntry(cursor);
+    } else if (!ReadLocation(cursor, key, file.url, file.hash, file.size)) {
       SkipJsonValue(cursor);
     }
   });

@@ -18,6 +18,7 @@
 #include "tools/manifest_input.h"
 #include "tools/release_download.h"
 #include "tools/release_errors.h"
+#include "tools/release_make.h"
 #include "tools/release_manifest.h"
 #include "tools/release_signing.h"
 #include "tools/release_text.h"
@@ -180,6 +181,20 @@ int RunCheck(const CheckCommand& command) {
                          "characters>\\Desktop\\Lanternbrook\\.install-staging\\<path>.part)");
     }
     source.Check(*entry, normalized, problems);
+    if (entry->blocks) {
+      // The block list is checked like a file: in a folder where make writes
+      // it (beside the file), on a server at its own url.
+      const ManifestFile list{entry->path + WideToUtf8(BlockListSuffix), entry->blocks->hash,
+                              entry->blocks->url, entry->blocks->size};
+      try {
+        ResolveFileUrl(list.url);
+      } catch (const std::runtime_error& error) {
+        problems.push_back("REFUSED  " + Shown(list.path) + ": the installer refuses it: " +
+                           error.what());
+        continue;
+      }
+      source.Check(list, normalized + BlockListSuffix, problems);
+    }
   }
   std::uint64_t sum = SumOfSizes(manifest.files);
   if (manifest.total_size != sum) {

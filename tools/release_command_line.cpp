@@ -12,7 +12,7 @@ const char ReleaseUsageText[] =
     "Usage:\n"
     "  lanternbrook-release make <release folder> --version <text> --build <number>\n"
     "                            --url-base <base> [--output <manifest file>]\n"
-    "                            [--sign-key <private key file>]\n"
+    "                            [--sign-key <private key file>] [--no-blocks]\n"
     "  lanternbrook-release check <manifest file> --folder <release folder>\n"
     "                             [--public-key <public key file>]\n"
     "  lanternbrook-release check <manifest file> --base-url <https://host[:port]>\n"
@@ -35,6 +35,10 @@ const char ReleaseUsageText[] =
     "       Refused: an empty file, a missing LanternbrookUpdater.exe, a path the\n"
     "       installer would refuse, a name that is not valid UTF-8, two names that\n"
     "       differ only in letter case, a manifest larger than 2097152 bytes.\n"
+    "       Every file of 1 MiB or more gets a block list beside it, <file>.lbblocks\n"
+    "       (named in its \"blocks\" member), from which installers that hold an\n"
+    "       older copy fetch only the blocks that changed; --no-blocks writes none.\n"
+    "       Files named *.lbblocks are never listed.\n"
     "\n"
     "check  Reads a manifest (a file or an https:// address) with the installer's\n"
     "       own parser and path and URL rules, then verifies every entry's size\n"
@@ -85,8 +89,10 @@ struct SplitArguments {
   std::map<std::wstring, std::wstring> options;
 };
 
+// `flags` are options without a value; they are kept with an empty one.
 SplitArguments Split(const std::vector<std::wstring>& arguments, std::size_t first,
-                     const std::vector<std::wstring_view>& known) {
+                     const std::vector<std::wstring_view>& known,
+                     const std::vector<std::wstring_view>& flags = {}) {
   SplitArguments split;
   for (std::size_t i = first; i < arguments.size(); ++i) {
     const std::wstring& argument = arguments[i];
@@ -101,8 +107,15 @@ SplitArguments Split(const std::vector<std::wstring>& arguments, std::size_t fir
       value = argument.substr(equals + 1);
     }
     bool is_known = false;
+    bool is_flag = false;
     for (std::wstring_view k : known) is_known = is_known || name == k;
-    if (!is_known) throw UsageError("unknown option " + Shown(name));
+    for (std::wstring_view f : flags) is_flag = is_flag || name == f;
+    if (is_flag) {
+      if (value) throw UsageError(Shown(name) + " takes no value");
+      value = L"";
+    } else if (!is_known) {
+      throw UsageError("unknown option " + Shown(name));
+    }
     if (!value) {
       if (i + 1 >= arguments.size()) throw UsageError(Shown(name) + " needs a value");
       value = arguments[++i];
@@ -144,7 +157,8 @@ std::string ManifestText(const std::wstring& value, const char* option) {
 
 MakeCommand ParseMake(const std::vector<std::wstring>& arguments) {
   SplitArguments split =
-      Split(arguments, 1, {L"--version", L"--build", L"--url-base", L"--output", L"--sign-key"});
+      Split(arguments, 1, {L"--version", L"--build", L"--url-base", L"--output", L"--sign-key"},
+            {L"--no-blocks"});
   MakeCommand make;
   make.folder = OneFolder(split, "release folder");
   make.version = ManifestText(Require(split, L"--version"), "--version");
@@ -159,6 +173,7 @@ MakeCommand ParseMake(const std::vector<std::wstring>& arguments) {
     if (key->empty()) throw UsageError("--sign-key is empty");
     make.sign_key = *key;
   }
+  make.blocks = !Find(split, L"--no-blocks");
   return make;
 }
 

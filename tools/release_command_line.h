@@ -18,6 +18,7 @@ struct MakeCommand {
   std::string url_base;     // as CheckUrlBase returns it
   std::wstring output;      // empty: <folder>\manifest.json
   std::wstring sign_key;    // private key file; empty: no <manifest>.sig is written
+  bool blocks = true;       // block lists for files of BlockListMinSize and more (--no-blocks: none)
 };
 
 // lanternbrook-release check <manifest> (--folder D | --base-url https://...)

@@ -23,6 +23,8 @@
 #include "tools/release_manifest.h"
 #include "tools/release_signing.h"
 #include "tools/release_text.h"
+#include "transfer/block_list.h"
+#include "transfer/file_blocks.h"
 #include "transfer/file_url.h"
 #include "transfer/manifest_path.h"
 #include "transfer/path_collisions.h"
@@ -72,7 +74,8 @@ class LetterCaseClashes {
 
 // The per-file rules. Returns false (and adds the reasons) when the file
 // cannot be listed.
-bool Admit(Candidate& candidate, const std::string& url_base, std::vector<std::string>& problems) {
+bool Admit(Candidate& candidate, const std::string& url_base, bool blocks,
+           std::vector<std::string>& problems) {
   const std::wstring& relative = candidate.disk->relative;
   if (std::size_t bad = FindUnreadableNameChar(relative); bad != std::wstring::npos) {
     const char* what = relative[bad] == 0xFFFD
@@ -106,6 +109,10 @@ bool Admit(Candidate& candidate, const std::string& url_base, std::vector<std::s
   entry.size = candidate.disk->size;
   entry.hash = kDigestPlaceholder;
   entry.url = FileUrlFor(url_base, entry.path);
+  if (blocks && entry.size >= BlockListMinSize) {
+    entry.blocks = BlockListEntry{FileUrlFor(url_base, entry.path + WideToUtf8(BlockListSuffix)),
+                                  kDigestPlaceholder, MaxBlockListSize(entry.size)};
+  }
   try {
     ResolveFileUrl(entry.url);
   } catch (const std::runtime_error& error) {
@@ -125,6 +132,21 @@ bool Admit(Candidate& candidate, const std::string& url_base, std::vector<std::s
   throw ReleaseRefusal(text);
 }
 
+// The file's block list, beside it; its size and digest into the entry.
+void WriteBlockList(Candidate& candidate) {
+  const ReleaseFolderFile& disk = *candidate.disk;
+  std::string list;
+  try {
+    list = SerializeBlockList(MakeBlockList(disk.path));
+  } catch (const std::runtime_error& error) {
+    throw ReleaseRefusal(candidate.entry.path + ": cannot read the file (" + error.what() + ")");
+  }
+  const std::wstring path = disk.path + BlockListSuffix;
+  WriteReplacing(path, list, "the block list");
+  candidate.entry.blocks->size = list.size();
+  candidate.entry.blocks->hash = WideToUtf8(ComputeFileSha256(path));
+}
+
 void DigestInto(Candidate& candidate) {
   const ReleaseFolderFile& disk = *candidate.disk;
   std::wstring digest;
@@ -137,6 +159,7 @@ void DigestInto(Candidate& candidate) {
     throw ReleaseRefusal(candidate.entry.path + ": the file changed while it was read");
   }
   candidate.entry.hash = WideToUtf8(digest);
+  if (candidate.entry.blocks) WriteBlockList(candidate);
 }
 
 }  // namespace
@@ -161,8 +184,9 @@ int RunMake(const MakeCommand& command) {
   std::vector<std::wstring> updater_lookalikes;
   LetterCaseClashes clashes;
   for (const ReleaseFolderFile& disk : disk_files) {
+    if (disk.relative.ends_with(BlockListSuffix)) continue;  // block lists: written below
     Candidate candidate{&disk, {}};
-    if (!Admit(candidate, command.url_base, problems)) continue;
+    if (!Admit(candidate, command.url_base, command.blocks, problems)) continue;
     clashes.Add(disk.relative, problems);
     if (candidate.entry.path == BootstrapUpdaterName) {
       updater = std::move(candidate);
@@ -208,10 +232,10 @@ int RunMake(const MakeCommand& command) {
 
   for (std::size_t i = 0; i < candidates.size(); ++i) {
     DigestInto(candidates[i]);
-    manifest.files[i].hash = candidates[i].entry.hash;
+    manifest.files[i] = candidates[i].entry;
   }
   DigestInto(*updater);
-  manifest.bootstrap_updater.hash = updater->entry.hash;
+  manifest.bootstrap_updater = updater->entry;
 
   std::string text = WriteManifestJson(manifest);
   try {

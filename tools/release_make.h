@@ -1,6 +1,8 @@
 #pragma once
 // `lanternbrook-release make`: a release folder in, manifest.json out.
 // Main thread only.
+#include <cstdint>
+
 #include "tools/release_command_line.h"
 
 // Lists the folder, refuses what the installer could not install (every
@@ -12,3 +14,7 @@ int RunMake(const MakeCommand& command);
 
 // The name the bootstrap updater must have, at the top of the release folder.
 inline constexpr char BootstrapUpdaterName[] = "LanternbrookUpdater.exe";
+
+// Files this large get a block list, written beside them with this suffix.
+inline constexpr std::uint64_t BlockListMinSize = 1 << 20;
+inline constexpr wchar_t BlockListSuffix[] = L".lbblocks";

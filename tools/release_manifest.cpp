@@ -23,6 +23,13 @@ void AppendEntry(std::string& out, const ManifestFile& file) {
   AppendString(out, file.hash);
   out += ", \"size\": ";
   out += std::to_string(file.size);
+  if (file.blocks) {
+    out += ", \"blocks\": {\"url\": ";
+    AppendString(out, file.blocks->url);
+    out += ", \"hash\": ";
+    AppendString(out, file.blocks->hash);
+    out += ", \"size\": " + std::to_string(file.blocks->size) + '}';
+  }
   out += '}';
 }
 

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <span>
 #include <stdexcept>
 #include <string>
@@ -57,7 +58,8 @@ struct HttpResponse {
 };
 
 // Connects, opens and sends a GET for `url` on `session` and receives the
-// response headers. When `with_range` is set, adds "Range: bytes=<start>-".
+// response headers. When `with_range` is set, adds "Range: bytes=<start>-",
+// or "Range: bytes=<start>-<last>" when `range_last` is given.
 // The status is returned unjudged; the body is left for the caller to read
 // through `request`. Throws HttpRequestError with one of:
 //   "URL de atualizacao invalida."  "Nao foi possivel conectar ao servidor."
@@ -65,7 +67,7 @@ struct HttpResponse {
 //   "Falha de rede ao receber a atualizacao."  "Resposta HTTP invalida."
 // Handles opened so far are closed (request first) before the error leaves.
 HttpResponse HttpGet(HttpSession session, const std::wstring& url, std::uint64_t range_start,
-                     bool with_range);
+                     bool with_range, std::optional<std::uint64_t> range_last = std::nullopt);
 
 // The buffer a download reads through, reused for every chunk.
 inline constexpr std::size_t DownloadBufferSize = 262144;

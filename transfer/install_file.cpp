@@ -27,16 +27,16 @@
 #include "finish/file_digest.h"
 #include "install/progress.h"
 #include "common/text.h"
+#include "transfer/block_download.h"
 #include "transfer/file_url.h"
 #include "transfer/manifest_path.h"
+#include "transfer/transfer_messages.h"
 
 namespace {
 
 constexpr wchar_t kVerifying[] = L"Verificando instalacao";
 constexpr wchar_t kDownloading[] = L"Baixando Lanternbrook";
 constexpr char kVerificationFailed[] = "Um arquivo recebido falhou na verificacao SHA-256.";
-constexpr char kInterrupted[] = "A conexao foi interrompida.";
-constexpr char kWriteFailed[] = "Falha ao gravar a atualizacao.";
 
 // Everything one call works on.
 struct FileJob {
@@ -107,7 +107,7 @@ FileHandle OpenPartialFile(const FileJob& job, bool append, std::uint64_t& lengt
   FileHandle part(CreateFileW(job.part_path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                               append ? OPEN_ALWAYS : CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-  if (!part) throw std::runtime_error("Nao foi possivel gravar os arquivos na Area de Trabalho.");
+  if (!part) throw std::runtime_error(kCannotWrite);
   length = 0;
   if (append) {
     LARGE_INTEGER end{};
@@ -172,12 +172,38 @@ void InstallFile(HttpSession session, const ManifestFile& file, const std::wstri
   }
 
   // 5. Announce.
+  const std::uint64_t done_before = bytes_done;
   bytes_done += resume_offset;
   job.Post(kDownloading);
 
+  // An old copy in place and a block list: the blocks the old copy has are
+  // copied, the others fetched. What that leaves is the whole file, to be
+  // verified like a download, or a prefix for the plain download to go on
+  // from; so is a whole file that fails its digest, from its first byte.
+  std::uint64_t offset = resume_offset;
+  if (file.blocks && ExistingFileSize(job.target_path)) {
+    offset = ContinueByBlocks(session, file, job.target_path, job.part_path, resume_offset,
+                              [&](std::uint64_t count) {
+                                bytes_done += count;
+                                job.Post(kDownloading);
+                              });
+    if (offset == file.size) {
+      if (job.HasDigest(job.part_path)) {
+        MoveIntoPlace(job);
+        return;
+      }
+      RemovePath(job.part_path);
+      offset = 0;
+    }
+    if (bytes_done != done_before + offset) {
+      bytes_done = done_before + offset;
+      job.Post(kDownloading);
+    }
+  }
+
   // 6. Request and status; the response outlives everything below.
   HttpResponse response;
-  const bool append = Request(job, session, resume_offset, response);
+  const bool append = Request(job, session, offset, response);
 
   // 7. The partial file and the body.
   std::uint64_t length = 0;

@@ -220,6 +220,21 @@ inline const std::vector<ManifestCase>& ManifestCases() {
          m.files = {{"c", EmulatorHash(), "/3", 3}, {"a", EmulatorHash(), "/1", 1},
                     {"b", EmulatorHash(), "/2", 2}};
        }},
+      {"entry_with_a_block_list",
+       Expand(R"({"version":"1.4.2","build":142,"total_size":900,"bootstrap_updater":$U,"files":[)"
+              R"({"path":"LanternbrookEmulator.exe","url":"/files/1.4.2/LanternbrookEmulator.exe",)"
+              R"("hash":"$H","size":900,"blocks":{"size":56,"x":[1],"url":"/b/e.blocks","hash":"$H",}}]})"),
+       nullptr,
+       [](UpdateManifest& m) { m.files[0].blocks = BlockListEntry{"/b/e.blocks", EmulatorHash(), 56}; }},
+      {"later_block_list_member_replaces_the_earlier",
+       Expand(R"({"version":"1.4.2","build":142,"total_size":900,"bootstrap_updater":$U,"files":[)"
+              R"({"path":"LanternbrookEmulator.exe","url":"/files/1.4.2/LanternbrookEmulator.exe",)"
+              R"("hash":"$H","size":900,"blocks":{"url":"/a","hash":"$H","size":1},)"
+              R"("blocks":{"url":"https://cdn.example.test/e.blocks","hash":"$H","size":56}}]})"),
+       nullptr,
+       [](UpdateManifest& m) {
+         m.files[0].blocks = BlockListEntry{"https://cdn.example.test/e.blocks", EmulatorHash(), 56};
+       }},
       {"deep_unknown_member_within_the_bound",
        Expand(R"({"version":"1.4.2","build":142,"total_size":900,"files":[$E],"bootstrap_updater":$U,"deep":)") +
            std::string(MaxJsonSkipDepth, '[') + std::string(MaxJsonSkipDepth, ']') + "}"},
@@ -297,6 +312,27 @@ inline const std::vector<ManifestCase>& ManifestCases() {
       {"updater_size_zero_before_top_level_checks",
        Expand(R"({"files":[$E],"bootstrap_updater":{"path":"LanternbrookUpdater.exe","url":"/u","hash":"$H","size":0}})"),
        BadEntry},
+      {"block_list_url_empty",
+       Expand(R"({"version":"1.4.2","build":142,"bootstrap_updater":$U,"files":[{"path":"a","url":"/a",)"
+              R"("hash":"$H","size":1,"blocks":{"url":"","hash":"$H","size":56}}]})"),
+       BadEntry},
+      {"block_list_url_absent",
+       Expand(R"({"version":"1.4.2","build":142,"bootstrap_updater":$U,"files":[{"path":"a","url":"/a",)"
+              R"("hash":"$H","size":1,"blocks":{"hash":"$H","size":56}}]})"),
+       BadEntry},
+      {"block_list_hash_63_bytes",
+       Expand(R"({"version":"1.4.2","build":142,"bootstrap_updater":$U,"files":[{"path":"a","url":"/a",)"
+              R"("hash":"$H","size":1,"blocks":{"url":"/b","size":56,"hash":")") +
+           std::string(63, 'a') + R"("}}]})",
+       BadEntry},
+      {"block_list_size_zero",
+       Expand(R"({"version":"1.4.2","build":142,"bootstrap_updater":$U,"files":[{"path":"a","url":"/a",)"
+              R"("hash":"$H","size":1,"blocks":{"url":"/b","hash":"$H","size":0}}]})"),
+       BadEntry},
+      {"block_list_empty_object",
+       Expand(R"({"version":"1.4.2","build":142,"bootstrap_updater":$U,"files":[{"path":"a","url":"/a",)"
+              R"("hash":"$H","size":1,"blocks":{}}]})"),
+       BadEntry},
       {"invalid_entry_in_replaced_files_member",
        Expand(R"({"version":"1.4.2","build":142,"bootstrap_updater":$U,"files":[{"path":"a"}],"files":[$E]})"),
        BadEntry},
@@ -327,6 +363,8 @@ inline const std::vector<ManifestCase>& ManifestCases() {
       {"files_an_object", R"({"files":{"path":"a"}})", BadJson},
       {"files_element_a_string", R"({"files":["a"]})", BadJson},
       {"files_element_an_array", R"({"files":[[]]})", BadJson},
+      {"block_list_a_string", R"({"files":[{"blocks":"/b"}]})", BadJson},
+      {"block_list_size_quoted", R"({"files":[{"blocks":{"size":"56"}}]})", BadNumber},
       {"updater_a_string", R"({"bootstrap_updater":"LanternbrookUpdater.exe"})", BadJson},
       {"document_an_array", "[" + ExampleJson() + "]", BadJson},
       {"document_empty", "", BadJson},

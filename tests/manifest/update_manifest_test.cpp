@@ -21,7 +21,12 @@ constexpr std::size_t kLargestManifest = 2097152;
 
 std::string Describe(const ManifestFile& f) {
   std::ostringstream out;
-  out << "{path=" << f.path << " hash=" << f.hash << " url=" << f.url << " size=" << f.size << "}";
+  out << "{path=" << f.path << " hash=" << f.hash << " url=" << f.url << " size=" << f.size;
+  if (f.blocks) {
+    out << " blocks={url=" << f.blocks->url << " hash=" << f.blocks->hash
+        << " size=" << f.blocks->size << "}";
+  }
+  out << "}";
   return out.str();
 }
 

@@ -8,6 +8,7 @@
 
 #include "tests/support/expected_texts.h"
 #include "tests/tools/release_tool_fixture.h"
+#include "transfer/block_list.h"
 
 namespace {
 
@@ -376,3 +377,63 @@ INSTANTIATE_TEST_SUITE_P(
                         "unexpected argument c.json"}), lbtest::CaseName());
 
 }  // namespace
+
+// Files of 1 MiB and more get a block list beside them, named in the
+// manifest and checked like a file; --no-blocks writes none.
+struct BlocksCase {
+  const char* name;
+  std::vector<std::wstring> extra;  // options of make
+  bool listed;                      // the 1 MiB file has a block list
+};
+void PrintTo(const BlocksCase& c, std::ostream* out) { *out << c.name; }
+
+class MakeBlocks : public lbtest::ReleaseToolTest, public ::testing::WithParamInterface<BlocksCase> {};
+
+TEST_P(MakeBlocks, WritesAListForLargeFilesOnly) {
+  const BlocksCase& c = GetParam();
+  std::vector<ReleaseFile> files = lbtest::SmallRelease();
+  files.push_back({"data/map.bin", lbtest::RandomBytes(1 << 20, 5)});
+  files.push_back({"data/almost.bin", lbtest::RandomBytes((1 << 20) - 1, 6)});
+  lbtest::WriteRelease(Release(), files);
+  ToolResult make = Make(L"/r", c.extra);
+  ASSERT_EQ(make.exit_code, 0u) << make.err;
+  const std::string first = lbtest::ReadFileBytes(ManifestPath());
+  ASSERT_EQ(Make(L"/r", c.extra).exit_code, 0u);
+  EXPECT_EQ(lbtest::ReadFileBytes(ManifestPath()), first) << "a block list was listed as a file";
+
+  const UpdateManifest manifest = lbtest::ReadManifest(ManifestPath());
+  const std::wstring list_path = Path(L"release\\data\\map.bin.lbblocks");
+  for (const ManifestFile& file : manifest.files) {
+    SCOPED_TRACE(file.path);
+    if (file.path != "data/map.bin" || !c.listed) {
+      EXPECT_FALSE(file.blocks);
+      continue;
+    }
+    ASSERT_TRUE(file.blocks);
+    EXPECT_EQ(file.blocks->url, "/r/data/map.bin.lbblocks");
+    const std::string list = lbtest::ReadFileBytes(list_path);
+    EXPECT_EQ(file.blocks->size, list.size());
+    EXPECT_EQ(file.blocks->hash, lbtest::ReferenceSha256(list));
+    const std::optional<BlockList> parsed = ParseBlockList(list);
+    ASSERT_TRUE(parsed);
+    EXPECT_EQ(parsed->file_size, 1u << 20);
+    EXPECT_LE(list.size() * 200, parsed->file_size) << "at most 0.5 % of the file";
+  }
+  EXPECT_EQ(lbtest::PathExists(list_path), c.listed);
+
+  ToolResult check = CheckFolder();
+  EXPECT_EQ(check.exit_code, 0u) << check.out << check.err;
+  if (!c.listed) return;
+  // A block list that differs from the one listed is a mismatch like a file's.
+  std::string list = lbtest::ReadFileBytes(list_path);
+  list[list.size() - 1] ^= 1;
+  lbtest::WriteFileBytes(list_path, list);
+  check = CheckFolder();
+  EXPECT_EQ(check.exit_code, 1u);
+  EXPECT_NE(check.out.find("MISMATCH data/map.bin.lbblocks: sha256"), std::string::npos) << check.out;
+}
+
+INSTANTIATE_TEST_SUITE_P(Options, MakeBlocks,
+                         ::testing::Values(BlocksCase{"ByDefault", {}, true},
+                                           BlocksCase{"NoBlocks", {L"--no-blocks"}, false}),
+                         lbtest::CaseName());

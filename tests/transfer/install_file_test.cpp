@@ -16,6 +16,9 @@
 #include "tests/support/expected_texts.h"
 #include "tests/support/test_release.h"
 #include "tests/transfer/transfer_fixture.h"
+#include "transfer/block_list.h"
+#include "transfer/content_chunker.h"
+#include "transfer/file_blocks.h"
 #include "transfer/manifest_path.h"
 
 namespace {
@@ -464,6 +467,152 @@ TEST_F(InstallFileTest, UntrustedFileServerWritesNothing) {
   EXPECT_TRUE(untrusted.Requests().empty());
   EXPECT_TRUE(server_.Requests().empty());
 }
+
+// --- by blocks, from the old copy in place -----------------------------------------
+
+constexpr std::size_t kBlockFileSize = 1600000;
+constexpr std::size_t kMiddle = kBlockFileSize / 2;
+constexpr std::uint64_t kSlack = 2 * kMaxBlock;  // the blocks around a change
+
+std::string Spliced(const std::string& s, std::size_t at, std::size_t removed, const std::string& put) {
+  return s.substr(0, at) + put + s.substr(at + removed);
+}
+
+// The block list served for a case: the file's own, or one that fails.
+enum class List { kGood, kMissing, kWrongSize, kWrongDigest, kMalformed, kOverItsLimit, kAtItsLimit };
+
+struct BlockCase {
+  const char* name;
+  std::string (*old_of)(const std::string& content);  // the old copy at the target
+  std::uint64_t most_fetched;        // body bytes of the file's requests, at most
+  bool falls_back = false;           // the plain download ends the file
+  List list = List::kGood;
+  FaultRule rule;                    // for the file's requests
+  FaultRule list_rule;               // for the list's request
+  std::size_t partial = 0;           // a partial file with this prefix of the content
+  std::string error;                 // the first call fails so; the second one ends the file
+};
+
+void PrintTo(const BlockCase& c, std::ostream* out) { *out << c.name; }
+
+class InstallByBlocks : public InstallFileTest, public ::testing::WithParamInterface<BlockCase> {};
+
+TEST_P(InstallByBlocks, BuildsTheFileFromTheOldCopyAndFetchesLittle) {
+  const BlockCase& c = GetParam();
+  const std::string content = lbtest::RandomBytes(kBlockFileSize, 41);
+  ManifestFile file = Entry("data/map.bin", content);
+  server_.SetRule("/files/file.bin", c.rule);
+  server_.SetRule("/files/file.blocks", c.list_rule);
+  server_.PutFile("files/other.bin", lbtest::RandomBytes(kBlockFileSize, 43));
+
+  lbtest::WriteFileBytes(Path(L"new.bin"), content);
+  BlockList made = MakeBlockList(Path(L"new.bin"));
+  if (c.list == List::kAtItsLimit) {  // every block of the shortest length
+    made.blocks.clear();
+    for (std::size_t at = 0; at < content.size(); at += kMinBlock) {
+      lbtest::WriteFileBytes(Path(L"piece.bin"), content.substr(at, kMinBlock));
+      made.blocks.push_back(MakeBlockList(Path(L"piece.bin")).blocks.at(0));
+    }
+  }
+  std::string list = SerializeBlockList(made);
+  if (c.list == List::kAtItsLimit) {
+    ASSERT_EQ(list.size(), MaxBlockListSize(kBlockFileSize));
+  }
+  if (c.list == List::kMalformed) list[5] = 7;  // another version
+  file.blocks = BlockListEntry{"/files/file.blocks", lbtest::ReferenceSha256(list), list.size()};
+  if (c.list == List::kWrongSize) file.blocks->size += 1;
+  if (c.list == List::kWrongDigest) file.blocks->hash[0] = file.blocks->hash[0] == 'a' ? 'b' : 'a';
+  if (c.list == List::kOverItsLimit) {
+    list.append(MaxBlockListSize(kBlockFileSize) + 1 - list.size(), 'x');
+    file.blocks = BlockListEntry{"/files/file.blocks", lbtest::ReferenceSha256(list), list.size()};
+  }
+  if (c.list != List::kMissing) server_.PutFile("files/file.blocks", list);
+  lbtest::WriteFileBytes(Target(file.path), c.old_of(content));
+  if (c.partial) lbtest::WriteFileBytes(Part(file.path), content.substr(0, c.partial));
+
+  EXPECT_EQ(Install(file), c.error);
+  if (!c.error.empty()) {
+    const std::string kept = lbtest::ReadFileBytes(Part(file.path));
+    EXPECT_TRUE(kept == content.substr(0, kept.size())) << "the partial file is a prefix";
+    EXPECT_EQ(bytes_done_, kBefore + kept.size()) << "every kept byte is accounted for";
+    EXPECT_TRUE(lbtest::ReadFileBytes(Target(file.path)) == c.old_of(content));
+    Posts();
+    EXPECT_EQ(Install(file), "");
+  }
+
+  EXPECT_TRUE(lbtest::ReadFileBytes(Target(file.path)) == content) << "target content differs";
+  EXPECT_FALSE(lbtest::PathExists(Part(file.path)));
+  EXPECT_EQ(bytes_done_, kBefore + kBlockFileSize);
+  std::uint64_t fetched = 0;
+  bool plain = false;
+  for (const ServerRequest& request : server_.Requests()) {
+    if (request.path != "/files/file.bin") continue;
+    fetched += request.bytes;
+    const std::size_t dash = request.range.find('-');
+    if (request.range.empty() || dash + 1 == request.range.size()) plain = true;
+  }
+  EXPECT_LE(fetched, c.most_fetched);
+  EXPECT_EQ(plain, c.falls_back) << "a request without a closed range";
+  const std::vector<Post> posts = Posts();
+  ASSERT_FALSE(posts.empty());
+  EXPECT_EQ(posts.back().bar, Bar(kBefore + kBlockFileSize));
+  if (c.partial) {
+    EXPECT_EQ(posts.front().bar, Bar(kBefore + c.partial)) << "the announce counts the partial";
+  }
+  if (!c.falls_back && c.error.empty()) {
+    for (std::size_t i = 1; i < posts.size(); ++i) EXPECT_GE(posts[i].bar, posts[i - 1].bar);
+  }
+}
+
+std::string MiddleChanged(const std::string& s) { return Spliced(s, kMiddle, 65536, lbtest::RandomBytes(65536, 7)); }
+
+INSTANTIATE_TEST_SUITE_P(
+    Changes, InstallByBlocks,
+    ::testing::Values(
+        BlockCase{"ChangeInTheMiddle", MiddleChanged, 65536 + kSlack},
+        BlockCase{"InsertionAtTheStart", [](const std::string& s) { return s.substr(100); }, kSlack},
+        BlockCase{"DeletionInTheMiddle",
+                  [](const std::string& s) { return Spliced(s, kMiddle, 0, lbtest::RandomBytes(5000, 8)); },
+                  kSlack},
+        BlockCase{"UnrelatedOldCopy",
+                  [](const std::string&) { return lbtest::RandomBytes(kBlockFileSize, 9); },
+                  kBlockFileSize},
+        BlockCase{"OldCopyShorter", [](const std::string& s) { return s.substr(0, kMiddle); },
+                  kMiddle + kSlack},
+        BlockCase{"OldCopyLonger",
+                  [](const std::string& s) { return s + lbtest::RandomBytes(300000, 10); },
+                  kMaxBlock},  // only the last block, cut short by the end of the file
+        BlockCase{"ResumedPartialFile", MiddleChanged, 65536 + kSlack, false, List::kGood, {}, {}, 300001},
+        BlockCase{"ResumedPartialFileInTheChange", MiddleChanged, 65536 + kSlack, false,
+                  List::kGood, {}, {}, kMiddle + 1000},
+        BlockCase{"ListAtItsSizeLimit", MiddleChanged, kBlockFileSize, false, List::kAtItsLimit}),
+    lbtest::CaseName());
+
+// Every failure of the block path ends in the plain download from the
+// partial file's checked prefix.
+INSTANTIATE_TEST_SUITE_P(
+    Fallbacks, InstallByBlocks,
+    ::testing::Values(
+        BlockCase{"ListMissing", MiddleChanged, kBlockFileSize, true, List::kMissing},
+        BlockCase{"ListOfTheWrongSize", MiddleChanged, kBlockFileSize, true, List::kWrongSize},
+        BlockCase{"ListOfTheWrongDigest", MiddleChanged, kBlockFileSize, true, List::kWrongDigest},
+        BlockCase{"ListMalformed", MiddleChanged, kBlockFileSize, true, List::kMalformed},
+        BlockCase{"ListOverItsSizeLimit", MiddleChanged, kBlockFileSize, true, List::kOverItsLimit},
+        BlockCase{"ListCutOff", MiddleChanged, kBlockFileSize, true, List::kGood, {},
+                  {.drop_after = 100, .count = 1}},
+        BlockCase{"RangeAnsweredWith200", MiddleChanged, 2 * kBlockFileSize, true, List::kGood,
+                  {.ignore_range = true}},
+        BlockCase{"RangeAnsweredWith416", MiddleChanged, kBlockFileSize, true, List::kGood,
+                  {.status = 416, .body = "", .count = 1}},
+        // The wrong answer's body counts as sent as far as the server got
+        // before the installer closed the request.
+        BlockCase{"RangeAnsweredWithAnotherRange", MiddleChanged, 2 * kBlockFileSize, true,
+                  List::kGood, {.range_offset = 1000, .count = 1}},
+        BlockCase{"FetchedBytesDisagreeWithTheList", MiddleChanged, kBlockFileSize, true,
+                  List::kGood, {.content = "files/other.bin", .count = 1}},
+        BlockCase{"ConnectionDroppedInARange", MiddleChanged, 65536 + 2 * kSlack, false,
+                  List::kGood, {.drop_after = 20000, .count = 1}, {}, 0, texts::kInterrupted}),
+    lbtest::CaseName());
 
 // --- the realistic server --------------------------------------------------------
 
