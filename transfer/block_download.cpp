@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "common/text.h"
+#include "common/win_handles.h"
 #include "finish/file_digest.h"
 #include "transfer/block_list.h"
 #include "transfer/file_blocks.h"
