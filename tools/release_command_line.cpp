@@ -3,6 +3,7 @@
 #include <map>
 #include <optional>
 #include <string_view>
+#include <utility>
 
 #include "common/text.h"
 #include "tools/release_errors.h"
@@ -201,30 +202,29 @@ CheckCommand ParseCheck(const std::vector<std::wstring>& arguments) {
   return check;
 }
 
-DiffCommand ParseDiff(const std::vector<std::wstring>& arguments) {
+// The verb's two names and nothing else (no options). Throws UsageError with
+// `missing` when there are fewer, and `empty` when one of them is empty.
+std::pair<std::wstring, std::wstring> TwoNames(const std::vector<std::wstring>& arguments,
+                                               const char* missing, const char* empty) {
   SplitArguments split = Split(arguments, 1, {});
-  if (split.positionals.size() < 2) throw UsageError("diff needs the old and the new manifest");
+  if (split.positionals.size() < 2) throw UsageError(missing);
   if (split.positionals.size() > 2) {
     throw UsageError("unexpected argument " + Shown(split.positionals[2]));
   }
-  if (split.positionals[0].empty() || split.positionals[1].empty()) {
-    throw UsageError("a manifest name is empty");
-  }
-  return DiffCommand{split.positionals[0], split.positionals[1]};
+  if (split.positionals[0].empty() || split.positionals[1].empty()) throw UsageError(empty);
+  return {split.positionals[0], split.positionals[1]};
+}
+
+DiffCommand ParseDiff(const std::vector<std::wstring>& arguments) {
+  auto [old_manifest, new_manifest] =
+      TwoNames(arguments, "diff needs the old and the new manifest", "a manifest name is empty");
+  return DiffCommand{old_manifest, new_manifest};
 }
 
 KeygenCommand ParseKeygen(const std::vector<std::wstring>& arguments) {
-  SplitArguments split = Split(arguments, 1, {});
-  if (split.positionals.size() < 2) {
-    throw UsageError("keygen needs the private and the public key file");
-  }
-  if (split.positionals.size() > 2) {
-    throw UsageError("unexpected argument " + Shown(split.positionals[2]));
-  }
-  if (split.positionals[0].empty() || split.positionals[1].empty()) {
-    throw UsageError("a key file name is empty");
-  }
-  return KeygenCommand{split.positionals[0], split.positionals[1]};
+  auto [private_key, public_key] = TwoNames(
+      arguments, "keygen needs the private and the public key file", "a key file name is empty");
+  return KeygenCommand{private_key, public_key};
 }
 
 SignCommand ParseSign(const std::vector<std::wstring>& arguments) {
