@@ -185,7 +185,7 @@ int RunCheck(const CheckCommand& command) {
       // The block list is checked like a file: in a folder where make writes
       // it (beside the file), on a server at its own url.
       const ManifestFile list{entry->path + WideToUtf8(BlockListSuffix), entry->blocks->hash,
-                              entry->blocks->url, entry->blocks->size};
+                              entry->blocks->url, entry->blocks->size, std::nullopt};
       try {
         ResolveFileUrl(list.url);
       } catch (const std::runtime_error& error) {

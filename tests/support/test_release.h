@@ -58,7 +58,7 @@ struct ReleaseFile {
   std::uint64_t size = 0; // the size listed when there are no bytes
 
   std::uint64_t Size() const { return bytes.empty() ? size : bytes.size(); }
-  ManifestFile Record() const { return {path, hash, url, Size()}; }
+  ManifestFile Record() const { return {path, hash, url, Size(), std::nullopt}; }
   // {"path":...,"url":...,"hash":...,"size":N}
   std::string EntryJson() const {
     return "{\"path\":" + (path_json.empty() ? JsonString(path) : path_json) +

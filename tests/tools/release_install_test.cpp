@@ -204,7 +204,9 @@ TEST_P(SignedRelease, InstallsOnlyWhatTheKeySigned) {
   }
   EXPECT_EQ(left, c.installed_build ? std::vector<std::wstring>{L"version.json"}
                                     : std::vector<std::wstring>{});
-  if (c.installed_build) EXPECT_EQ(lbtest::ReadFileBytes(app + L"\\version.json"), installed);
+  if (c.installed_build) {
+    EXPECT_EQ(lbtest::ReadFileBytes(app + L"\\version.json"), installed);
+  }
 }
 
 using enum SignatureTwist;
