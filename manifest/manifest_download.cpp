@@ -14,7 +14,7 @@ namespace {
 // One GET of `url`, status 200 only, its body bounded by `max_bytes`.
 std::string DownloadBounded(HINTERNET session, const std::wstring& url, std::size_t max_bytes,
                             const char* refused, const char* too_large) {
-  const HttpResponse response = HttpGet(session, url, 0, false);
+  const HttpResponse response = HttpGet(session, url);
   if (response.status != 200) throw std::runtime_error(refused);
 
   // Each read asks for the whole announced count, into the grown end of the body.

@@ -14,16 +14,37 @@ bool KeyIs(const std::string& key, std::string_view name) noexcept {
   return key.size() == name.size() && std::string_view(key) == name;
 }
 
-// The object loop shared by the manifest and its file entries: `member` reads
-// the value of each member after its key and colon.
-template <typename ReadMember>
-void ReadJsonObject(JsonCursor& cursor, ReadMember&& member) {
+BlockListEntry ParseBlockListEntry(JsonCursor& cursor);
+
+// One member an object may have: its key and where its value is read into.
+template <typename T>
+struct Member {
+  std::string_view key;
+  T& value;
+};
+
+void ReadValue(JsonCursor& cursor, std::string& value) { value = ReadJsonString(cursor); }
+void ReadValue(JsonCursor& cursor, std::uint64_t& value) { value = ReadJsonUnsigned(cursor); }
+void ReadValue(JsonCursor& cursor, ManifestFile& value) { value = ParseManifestFile(cursor); }
+void ReadValue(JsonCursor& cursor, std::vector<ManifestFile>& value) {
+  value = ParseManifestFiles(cursor);
+}
+void ReadValue(JsonCursor& cursor, std::optional<BlockListEntry>& value) {
+  value = ParseBlockListEntry(cursor);
+}
+
+// An object of the manifest: the value of each of `members` is read into its
+// place (the last one of a repeated key wins); the value of any other key is
+// skipped.
+template <typename... T>
+void ReadJsonObject(JsonCursor& cursor, Member<T>... members) {
   ExpectJsonChar(cursor, '{');
   for (;;) {
     if (TryJsonChar(cursor, '}')) return;
     const std::string key = ReadJsonString(cursor);
     ExpectJsonChar(cursor, ':');
-    member(key);
+    const bool known = ((KeyIs(key, members.key) && (ReadValue(cursor, members.value), true)) || ...);
+    if (!known) SkipJsonValue(cursor);
     if (TryJsonChar(cursor, '}')) return;
     ExpectJsonChar(cursor, ',');
   }
@@ -33,28 +54,11 @@ bool IsValidFile(const ManifestFile& file) noexcept {
   return !file.path.empty() && !file.url.empty() && file.hash.size() == 64 && file.size != 0;
 }
 
-// The members a file entry and its block list share: where it lies, its
-// digest and its length. False for any other key.
-bool ReadLocation(JsonCursor& cursor, const std::string& key, std::string& url, std::string& hash,
-                  std::uint64_t& size) {
-  if (KeyIs(key, "hash")) {
-    hash = ReadJsonString(cursor);
-  } else if (KeyIs(key, "url")) {
-    url = ReadJsonString(cursor);
-  } else if (KeyIs(key, "size")) {
-    size = ReadJsonUnsigned(cursor);
-  } else {
-    return false;
-  }
-  return true;
-}
-
 // The "blocks" member: an object like a file entry without a path.
 BlockListEntry ParseBlockListEntry(JsonCursor& cursor) {
   BlockListEntry entry;
-  ReadJsonObject(cursor, [&](const std::string& key) {
-    if (!ReadLocation(cursor, key, entry.url, entry.hash, entry.size)) SkipJsonValue(cursor);
-  });
+  ReadJsonObject(cursor, Member<std::string>{"hash", entry.hash},
+                 Member<std::string>{"url", entry.url}, Member<std::uint64_t>{"size", entry.size});
   if (entry.url.empty() || entry.hash.size() != 64 || entry.size == 0) {
     Fail("Arquivo incompleto no manifesto.");
   }
@@ -65,15 +69,10 @@ BlockListEntry ParseBlockListEntry(JsonCursor& cursor) {
 
 ManifestFile ParseManifestFile(JsonCursor& cursor) {
   ManifestFile file;
-  ReadJsonObject(cursor, [&](const std::string& key) {
-    if (KeyIs(key, "path")) {
-      file.path = ReadJsonString(cursor);
-    } else if (KeyIs(key, "blocks")) {
-      file.blocks = ParseBlockListEntry(cursor);
-    } else if (!ReadLocation(cursor, key, file.url, file.hash, file.size)) {
-      SkipJsonValue(cursor);
-    }
-  });
+  ReadJsonObject(cursor, Member<std::string>{"path", file.path},
+                 Member<std::string>{"hash", file.hash}, Member<std::string>{"url", file.url},
+                 Member<std::uint64_t>{"size", file.size},
+                 Member<std::optional<BlockListEntry>>{"blocks", file.blocks});
   if (!IsValidFile(file)) Fail("Arquivo incompleto no manifesto.");
   return file;
 }
@@ -91,21 +90,11 @@ std::vector<ManifestFile> ParseManifestFiles(JsonCursor& cursor) {
 
 UpdateManifest ParseManifest(JsonCursor& cursor) {
   UpdateManifest manifest;
-  ReadJsonObject(cursor, [&](const std::string& key) {
-    if (KeyIs(key, "version")) {
-      manifest.version = ReadJsonString(cursor);
-    } else if (KeyIs(key, "build")) {
-      manifest.build = ReadJsonUnsigned(cursor);
-    } else if (KeyIs(key, "total_size")) {
-      manifest.total_size = ReadJsonUnsigned(cursor);
-    } else if (KeyIs(key, "files")) {
-      manifest.files = ParseManifestFiles(cursor);
-    } else if (KeyIs(key, "bootstrap_updater")) {
-      manifest.bootstrap_updater = ParseManifestFile(cursor);
-    } else {
-      SkipJsonValue(cursor);
-    }
-  });
+  ReadJsonObject(cursor, Member<std::string>{"version", manifest.version},
+                 Member<std::uint64_t>{"build", manifest.build},
+                 Member<std::uint64_t>{"total_size", manifest.total_size},
+                 Member<std::vector<ManifestFile>>{"files", manifest.files},
+                 Member<ManifestFile>{"bootstrap_updater", manifest.bootstrap_updater});
   SkipJsonWhitespace(cursor);
   const ManifestFile& updater = manifest.bootstrap_updater;
   if (cursor.current != cursor.end || manifest.version.empty() || manifest.build == 0 ||

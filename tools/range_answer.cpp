@@ -28,8 +28,10 @@ bool TakeChar(std::string_view& text, char c) {
   return true;
 }
 
-// "bytes <first>-<last>/<total or *>" names exactly [offset, size).
-bool RangeMatches(std::string_view text, std::uint64_t offset, std::uint64_t size) {
+// "bytes <first>-<last>/<total or *>" names exactly [offset, end) of a file
+// of `size` bytes.
+bool RangeMatches(std::string_view text, std::uint64_t offset, std::uint64_t end,
+                  std::uint64_t size) {
   constexpr std::string_view kUnit = "bytes ";
   if (text.size() < kUnit.size()) return false;
   for (std::size_t i = 0; i < kUnit.size(); ++i) {
@@ -39,7 +41,7 @@ bool RangeMatches(std::string_view text, std::uint64_t offset, std::uint64_t siz
   std::optional<std::uint64_t> first = TakeNumber(text);
   if (!first || *first != offset || !TakeChar(text, '-')) return false;
   std::optional<std::uint64_t> last = TakeNumber(text);
-  if (!last || *last + 1 != size || !TakeChar(text, '/')) return false;
+  if (!last || *last + 1 != end || !TakeChar(text, '/')) return false;
   if (text == "*") return true;
   std::optional<std::uint64_t> total = TakeNumber(text);
   return total && *total == size && text.empty();
@@ -47,11 +49,14 @@ bool RangeMatches(std::string_view text, std::uint64_t offset, std::uint64_t siz
 
 }  // namespace
 
-std::string RangeProblem(const RangeAnswer& answer, std::uint64_t offset, std::uint64_t size) {
-  const std::string asked = " to Range: bytes=" + std::to_string(offset) + "-";
+std::string RangeProblem(const RangeAnswer& answer, std::uint64_t first,
+                         std::optional<std::uint64_t> last, std::uint64_t size) {
+  const std::string asked = " to Range: bytes=" + std::to_string(first) + "-" +
+                            (last ? std::to_string(*last) : std::string());
+  const std::uint64_t end = last ? *last + 1 : size;
   if (answer.status == 200) return "200 (the whole file)" + asked;
   if (answer.status != 206) return std::to_string(answer.status) + asked;
-  if (!RangeMatches(answer.content_range, offset, size)) {
+  if (!RangeMatches(answer.content_range, first, end, size)) {
     return answer.content_range.empty()
                ? "206 without Content-Range" + asked
                : "206 with Content-Range \"" + answer.content_range + "\"" + asked;
@@ -60,9 +65,9 @@ std::string RangeProblem(const RangeAnswer& answer, std::uint64_t offset, std::u
     return "206" + asked + ": the body broke off after " + std::to_string(answer.body_bytes) +
            " bytes: " + answer.read_failure;
   }
-  if (answer.body_bytes != size - offset) {
+  if (answer.body_bytes != end - first) {
     return "206 with " + std::to_string(answer.body_bytes) + " bytes" + asked + ", expected " +
-           std::to_string(size - offset);
+           std::to_string(end - first);
   }
   return {};
 }

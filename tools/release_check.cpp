@@ -127,7 +127,8 @@ class Source {
   std::string ResumeProblem(const ManifestFile& entry, const std::string& url) {
     const std::uint64_t offset = entry.size / 2;
     if (offset == 0) return {};  // a one-byte file is never resumed
-    return RangeProblem(AskForRange(session_.get(), Utf8ToWide(url), offset), offset, entry.size);
+    return RangeProblem(AskForRange(session_.get(), Utf8ToWide(url), {offset, std::nullopt}),
+                        offset, std::nullopt, entry.size);
   }
 
   const CheckCommand& command_;

@@ -35,10 +35,11 @@ FileHandle CreateTemporaryFile(std::wstring& path) {
 }
 
 // The installer's GET, with its failure named in English.
-HttpResponse Get(HINTERNET session, const std::wstring& url, std::uint64_t offset, bool range) {
+HttpResponse Get(HINTERNET session, const std::wstring& url,
+                 std::optional<ByteRange> range = std::nullopt) {
   ForgetSecureFailure();
   try {
-    return HttpGet(session, url, offset, range);
+    return HttpGet(session, url, range);
   } catch (const HttpRequestError& error) {
     throw std::runtime_error(DescribeRequestFailure(error.winhttp_error(), session, url));
   }
@@ -83,7 +84,7 @@ WinHttpHandle OpenReleaseSession() {
 }
 
 DownloadedFile DownloadAndDigest(HINTERNET session, const std::wstring& url) {
-  HttpResponse response = Get(session, url, 0, false);
+  HttpResponse response = Get(session, url);
   if (response.status != 200 && response.status != 206) {
     throw std::runtime_error("HTTP status " + std::to_string(response.status));
   }
@@ -101,8 +102,8 @@ DownloadedFile DownloadAndDigest(HINTERNET session, const std::wstring& url) {
   return result;
 }
 
-RangeAnswer AskForRange(HINTERNET session, const std::wstring& url, std::uint64_t offset) {
-  HttpResponse response = Get(session, url, offset, true);
+RangeAnswer AskForRange(HINTERNET session, const std::wstring& url, ByteRange range) {
+  HttpResponse response = Get(session, url, range);
   RangeAnswer answer;
   answer.status = response.status;
   answer.content_range = ContentRange(response);
@@ -116,7 +117,7 @@ RangeAnswer AskForRange(HINTERNET session, const std::wstring& url, std::uint64_
 
 std::string DownloadManifestText(HINTERNET session, const std::wstring& url,
                                  std::size_t max_bytes) {
-  HttpResponse response = Get(session, url, 0, false);
+  HttpResponse response = Get(session, url);
   if (response.status != 200) {
     throw std::runtime_error("HTTP status " + std::to_string(response.status));
   }

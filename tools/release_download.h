@@ -8,6 +8,7 @@
 
 #include "common/winhttp_handle.h"
 #include "tools/range_answer.h"
+#include "transfer/http_request.h"
 
 // The installer's session (OpenHttpSession), watched for certificate faults
 // (tools/request_failure.h). Throws what OpenHttpSession throws.
@@ -28,11 +29,12 @@ struct DownloadedFile {
 // throws a message about the temporary file.
 DownloadedFile DownloadAndDigest(HINTERNET session, const std::wstring& url);
 
-// GETs `url` with "Range: bytes=<offset>-", as the installer does to resume a
-// download, and returns the status, the Content-Range and the body's length
-// whatever they are; a body that breaks off is noted in the answer. Throws
-// only when no answer comes.
-RangeAnswer AskForRange(HINTERNET session, const std::wstring& url, std::uint64_t offset);
+// GETs `range` of `url`, as the installer does to resume a download
+// ("bytes=<first>-") or to fetch blocks ("bytes=<first>-<last>"), and returns
+// the status, the Content-Range and the body's length whatever they are; a
+// body that breaks off is noted in the answer. Throws only when no answer
+// comes.
+RangeAnswer AskForRange(HINTERNET session, const std::wstring& url, ByteRange range);
 
 // GETs a manifest (or its signature file) at `url`: status 200 and at most
 // `max_bytes`, as the installer accepts it; returns the body unchanged.

@@ -31,7 +31,7 @@ std::optional<BlockList> FetchBlockList(HttpSession session, const ManifestFile&
   const BlockListEntry& entry = *file.blocks;
   if (entry.size > MaxBlockListSize(file.size)) return std::nullopt;
   try {
-    const HttpResponse response = HttpGet(session, ResolveFileUrl(entry.url), 0, false);
+    const HttpResponse response = HttpGet(session, ResolveFileUrl(entry.url));
     if (response.status != 200) return std::nullopt;
     std::string bytes;
     const bool fits = ReadResponseBody(response, kInterrupted, kInterrupted,
@@ -191,7 +191,7 @@ void ExpectRange(const HttpResponse& response, const BlockSegment& segment) {
 void Fetch(HttpSession session, const std::wstring& url, const BlockSegment& segment,
            BlockWriter& writer) {
   const HttpResponse response =
-      HttpGet(session, url, segment.offset, true, segment.offset + segment.length - 1);
+      HttpGet(session, url, ByteRange{segment.offset, segment.offset + segment.length - 1});
   ExpectRange(response, segment);
   std::uint64_t received = 0;
   const bool fits = ReadResponseBody(response, kInterrupted, kInterrupted,

@@ -47,8 +47,8 @@ ParsedUrl ParseUrl(const std::wstring& url) {
   return result;
 }
 
-HttpResponse HttpGet(HttpSession session, const std::wstring& url, std::uint64_t range_start,
-                     bool with_range, std::optional<std::uint64_t> range_last) {
+HttpResponse HttpGet(HttpSession session, const std::wstring& url,
+                     std::optional<ByteRange> range) {
   const ParsedUrl parsed = ParseUrl(url);
 
   // On every throw below, `response` is destroyed: request first, then connection.
@@ -62,9 +62,9 @@ HttpResponse HttpGet(HttpSession session, const std::wstring& url, std::uint64_t
                                             parsed.secure ? WINHTTP_FLAG_SECURE : 0));
   if (!response.request) Fail("Nao foi possivel iniciar o download.");
 
-  if (with_range) {
-    const std::wstring header = L"Range: bytes=" + std::to_wstring(range_start) + L"-" +
-                               (range_last ? std::to_wstring(*range_last) : L"") + L"\r\n";
+  if (range) {
+    const std::wstring header = L"Range: bytes=" + std::to_wstring(range->first) + L"-" +
+                               (range->last ? std::to_wstring(*range->last) : L"") + L"\r\n";
     // A server that ignores the header answers 200; the caller handles that.
     WinHttpAddRequestHeaders(response.request.get(), header.c_str(), static_cast<DWORD>(-1),
                              WINHTTP_ADDREQ_FLAG_ADD | WINHTTP_ADDREQ_FLAG_REPLACE);

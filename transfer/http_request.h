@@ -57,17 +57,23 @@ struct HttpResponse {
   std::uint32_t status = 0;
 };
 
+// The bytes a GET asks for: "Range: bytes=<first>-", or with `last`
+// "Range: bytes=<first>-<last>".
+struct ByteRange {
+  std::uint64_t first = 0;
+  std::optional<std::uint64_t> last;
+};
+
 // Connects, opens and sends a GET for `url` on `session` and receives the
-// response headers. When `with_range` is set, adds "Range: bytes=<start>-",
-// or "Range: bytes=<start>-<last>" when `range_last` is given.
+// response headers, with a Range header when `range` is given.
 // The status is returned unjudged; the body is left for the caller to read
 // through `request`. Throws HttpRequestError with one of:
 //   "URL de atualizacao invalida."  "Nao foi possivel conectar ao servidor."
 //   "Nao foi possivel iniciar o download."
 //   "Falha de rede ao receber a atualizacao."  "Resposta HTTP invalida."
 // Handles opened so far are closed (request first) before the error leaves.
-HttpResponse HttpGet(HttpSession session, const std::wstring& url, std::uint64_t range_start,
-                     bool with_range, std::optional<std::uint64_t> range_last = std::nullopt);
+HttpResponse HttpGet(HttpSession session, const std::wstring& url,
+                     std::optional<ByteRange> range = std::nullopt);
 
 // The buffer a download reads through, reused for every chunk.
 inline constexpr std::size_t DownloadBufferSize = 262144;

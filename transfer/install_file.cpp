@@ -45,14 +45,26 @@ struct FileJob {
   std::wstring hash;
   std::wstring target_path;
   std::wstring part_path;
+
+  bool HasDigest(const std::wstring& path) const {
+    return DigestsMatch(ComputeFileSha256(path), hash);
+  }
+};
+
+// The run's byte count, as the progress bar shows it.
+struct Progress {
+  const std::wstring& relative;
   std::uint64_t& bytes_done;
   std::uint64_t bytes_total;
 
   void Post(const wchar_t* status) const {
     PostProgress(status, relative, bytes_done, bytes_total);
   }
-  bool HasDigest(const std::wstring& path) const {
-    return DigestsMatch(ComputeFileSha256(path), hash);
+  // Sets the count to `bytes` and posts it when it changed.
+  void Correct(std::uint64_t bytes) {
+    if (bytes_done == bytes) return;
+    bytes_done = bytes;
+    Post(kDownloading);
   }
 };
 
@@ -71,50 +83,64 @@ void MoveIntoPlace(const FileJob& job) {
   }
 }
 
-// Where to continue a partial file left by an earlier run: its length, or 0
-// when there is none or it cannot be continued (then it is gone). True in
-// `finished` when it was complete and valid and has been moved into place.
-std::uint64_t ResumeOffset(const FileJob& job, bool& finished) {
-  finished = false;
+// What an earlier run left in the staging folder.
+struct Resume {
+  bool finished = false;    // a complete, valid partial file, now moved into place
+  std::uint64_t offset = 0;  // otherwise where to continue (0: afresh)
+};
+
+// The partial file's length when it can be continued; a complete one with the
+// manifest's digest is moved into place; anything else is deleted.
+Resume ResumeFromPartial(const FileJob& job) {
   const std::uint64_t partial = RegularFileSize(job.part_path).value_or(0);
-  if (partial < job.file.size) return partial;
+  if (partial < job.file.size) return {false, partial};
   if (partial == job.file.size && job.HasDigest(job.part_path)) {
     MoveIntoPlace(job);
-    finished = true;
-    return 0;
+    return {true, 0};
   }
   RemovePath(job.part_path);  // too long, or complete with another digest
-  return 0;
+  return {};
 }
 
-// The request, judged by its status: true when the body continues the partial
-// file (206 to a range request), false when it starts the file afresh.
-bool Request(const FileJob& job, HttpSession session, std::uint64_t resume_offset,
-             HttpResponse& response) {
-  const std::wstring url = ResolveFileUrl(job.file.url);
-  response = HttpGet(session, url, resume_offset, resume_offset != 0);
-  if (resume_offset != 0 && response.status == 206) return true;
-  if (resume_offset != 0 && response.status == 200) {
-    job.bytes_done -= resume_offset;  // the server starts over from byte 0
-    return false;
+// A response whose body continues the partial file (`append`: 206 to a range
+// request) or starts it afresh.
+struct Answer {
+  HttpResponse response;
+  bool append = false;
+};
+
+// The request from `offset`, judged by its status.
+Answer Request(const FileJob& job, HttpSession session, std::uint64_t offset) {
+  std::optional<ByteRange> range;
+  if (offset != 0) range = ByteRange{offset, std::nullopt};
+  Answer answer{HttpGet(session, ResolveFileUrl(job.file.url), range)};
+  const std::uint32_t status = answer.response.status;
+  if (offset != 0 && status == 206) {
+    answer.append = true;
+  } else if (status != 200 && (offset != 0 || status != 206)) {
+    throw std::runtime_error("O servidor recusou um arquivo da atualizacao.");
   }
-  if (resume_offset == 0 && (response.status == 200 || response.status == 206)) return false;
-  throw std::runtime_error("O servidor recusou um arquivo da atualizacao.");
+  return answer;
 }
 
-// Opens the partial file for appending or afresh; `length` is what it holds.
-FileHandle OpenPartialFile(const FileJob& job, bool append, std::uint64_t& length) {
-  FileHandle part(CreateFileW(job.part_path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                              append ? OPEN_ALWAYS : CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-  if (!part) throw std::runtime_error(kCannotWrite);
-  length = 0;
+// The partial file, opened for appending or afresh, and what it holds.
+struct PartialFile {
+  FileHandle handle;
+  std::uint64_t length = 0;
+};
+
+PartialFile OpenPartialFile(const FileJob& job, bool append) {
+  PartialFile part{FileHandle(CreateFileW(job.part_path.c_str(), GENERIC_WRITE, FILE_SHARE_READ,
+                                          nullptr, append ? OPEN_ALWAYS : CREATE_ALWAYS,
+                                          FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN,
+                                          nullptr))};
+  if (!part.handle) throw std::runtime_error(kCannotWrite);
   if (append) {
     LARGE_INTEGER end{};
-    if (!SetFilePointerEx(part.get(), LARGE_INTEGER{}, &end, FILE_END)) {
+    if (!SetFilePointerEx(part.handle.get(), LARGE_INTEGER{}, &end, FILE_END)) {
       throw std::runtime_error(kWriteFailed);
     }
-    length = static_cast<std::uint64_t>(end.QuadPart);
+    part.length = static_cast<std::uint64_t>(end.QuadPart);
   }
   return part;
 }
@@ -123,17 +149,17 @@ FileHandle OpenPartialFile(const FileJob& job, bool append, std::uint64_t& lengt
 // Every chunk written stays in the partial file whatever happens next. False
 // when the body runs past the manifest's size: nothing past `size` is written,
 // as such a file cannot verify and writing on would only fill the disk.
-bool ReceiveBody(const FileJob& job, const HttpResponse& response, const FileHandle& part,
-                 std::uint64_t& length) {
+bool ReceiveBody(const FileJob& job, const HttpResponse& response, PartialFile& part,
+                 Progress& progress) {
   return ReadResponseBody(response, kInterrupted, kInterrupted, [&](const char* bytes, DWORD read) {
-    if (read > job.file.size - std::min(length, job.file.size)) return false;
+    if (read > job.file.size - std::min(part.length, job.file.size)) return false;
     DWORD written = 0;
-    if (!WriteFile(part.get(), bytes, read, &written, nullptr) || written != read) {
+    if (!WriteFile(part.handle.get(), bytes, read, &written, nullptr) || written != read) {
       throw std::runtime_error(kWriteFailed);
     }
-    length += read;
-    job.bytes_done += read;
-    job.Post(kDownloading);
+    part.length += read;
+    progress.bytes_done += read;
+    progress.Post(kDownloading);
     return true;
   });
 }
@@ -142,50 +168,42 @@ bool ReceiveBody(const FileJob& job, const HttpResponse& response, const FileHan
 
 void InstallFile(HttpSession session, const ManifestFile& file, const std::wstring& app_dir,
                  std::uint64_t& bytes_done, std::uint64_t bytes_total) {
-  // 1. Path: nothing on disk is touched before it is accepted.
+  // Nothing on disk is touched before the path is accepted.
   const std::wstring relative = NormalizeManifestPath(file.path);
-  const FileJob job{file,
-                    relative,
-                    Utf8ToWide(file.hash),
-                    JoinPath(app_dir, relative),
-                    JoinPath(JoinPath(app_dir, StagingFolderName), relative + L".part"),
-                    bytes_done,
-                    bytes_total};
+  const FileJob job{file, relative, Utf8ToWide(file.hash), JoinPath(app_dir, relative),
+                    JoinPath(JoinPath(app_dir, StagingFolderName), relative + L".part")};
+  Progress progress{relative, bytes_done, bytes_total};
 
-  // 2. An intact target is left alone.
+  // An intact target is left alone.
   if (TargetIsIntact(job)) {
     bytes_done += file.size;
-    job.Post(kVerifying);
+    progress.Post(kVerifying);
     return;
   }
 
-  // 3. The staging tree mirrors the manifest's.
+  // The staging tree mirrors the manifest's; a partial file left by an
+  // earlier run is finished or continued.
   CreateDirectories(ParentPath(job.part_path));
-
-  // 4. A partial file left by an earlier run.
-  bool finished = false;
-  const std::uint64_t resume_offset = ResumeOffset(job, finished);
-  if (finished) {
+  const Resume resume = ResumeFromPartial(job);
+  if (resume.finished) {
     bytes_done += file.size;
-    job.Post(kVerifying);
+    progress.Post(kVerifying);
     return;
   }
-
-  // 5. Announce.
   const std::uint64_t done_before = bytes_done;
-  bytes_done += resume_offset;
-  job.Post(kDownloading);
+  bytes_done += resume.offset;
+  progress.Post(kDownloading);
 
   // An old copy in place and a block list: the blocks the old copy has are
   // copied, the others fetched. What that leaves is the whole file, to be
   // verified like a download, or a prefix for the plain download to go on
   // from; so is a whole file that fails its digest, from its first byte.
-  std::uint64_t offset = resume_offset;
+  std::uint64_t offset = resume.offset;
   if (file.blocks && ExistingFileSize(job.target_path)) {
-    offset = ContinueByBlocks(session, file, job.target_path, job.part_path, resume_offset,
+    offset = ContinueByBlocks(session, file, job.target_path, job.part_path, resume.offset,
                               [&](std::uint64_t count) {
                                 bytes_done += count;
-                                job.Post(kDownloading);
+                                progress.Post(kDownloading);
                               });
     if (offset == file.size) {
       if (job.HasDigest(job.part_path)) {
@@ -195,38 +213,32 @@ void InstallFile(HttpSession session, const ManifestFile& file, const std::wstri
       RemovePath(job.part_path);
       offset = 0;
     }
-    if (bytes_done != done_before + offset) {
-      bytes_done = done_before + offset;
-      job.Post(kDownloading);
-    }
+    progress.Correct(done_before + offset);
   }
 
-  // 6. Request and status; the response outlives everything below.
-  HttpResponse response;
-  const bool append = Request(job, session, offset, response);
+  // The request; a server that starts over from byte 0 is counted so. The
+  // response outlives the body's reading.
+  const Answer answer = Request(job, session, offset);
+  if (!answer.append) bytes_done = done_before;
 
-  // 7. The partial file and the body.
-  std::uint64_t length = 0;
   {
-    FileHandle part = OpenPartialFile(job, append, length);
-    if (!ReceiveBody(job, response, part, length)) {
-      part.reset();
+    PartialFile part = OpenPartialFile(job, answer.append);
+    if (!ReceiveBody(job, answer.response, part, progress)) {
+      part.handle.reset();
       RemovePath(job.part_path);
       throw std::runtime_error(kVerificationFailed);
     }
-    if (!FlushFileBuffers(part.get())) throw std::runtime_error(kWriteFailed);
+    if (!FlushFileBuffers(part.handle.get())) throw std::runtime_error(kWriteFailed);
+    // A body that ended short is a connection closed early, not a bad file:
+    // its bytes stay for the next run to continue from.
+    if (part.length < file.size) throw std::runtime_error(kInterrupted);
   }
 
-  // 8. Verify. A body that ended short is a connection closed early, not a
-  // bad file: its bytes stay for the next run to continue from. What lies on
-  // disk is then measured: only a regular file of the manifest's size is read
-  // for its digest.
-  if (length < file.size) throw std::runtime_error(kInterrupted);
+  // Verify what lies on disk: only a regular file of the manifest's size is
+  // read for its digest. Then one rename puts it into place.
   if (RegularFileSize(job.part_path) != file.size || !job.HasDigest(job.part_path)) {
     RemovePath(job.part_path);
     throw std::runtime_error(kVerificationFailed);
   }
-
-  // 9. Move into place.
   MoveIntoPlace(job);
 }

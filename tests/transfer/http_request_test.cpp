@@ -69,11 +69,11 @@ INSTANTIATE_TEST_SUITE_P(Urls, ParseUrlRejects,
 struct GetCase {
   const char* name;
   std::string path = "/files/a.bin";  // request path on the test server
-  std::uint64_t range_start = 0;
-  bool with_range = false;
+  std::optional<ByteRange> range;     // asked of HttpGet
   FaultRule rule;                     // server behaviour for the path
   std::uint32_t status = 200;         // status HttpGet must return
   std::size_t body_from = 0;          // expected body: the file from this offset ...
+  std::size_t body_length = std::string::npos;  // ... for this many bytes ...
   bool empty_body = false;            // ... or nothing
   std::string logged_range;           // Range header the server must see
   std::size_t requests = 1;           // requests the server must see
@@ -101,7 +101,7 @@ TEST_P(HttpGetTable, SendsTheRequestAndReturnsTheStatusUnjudged) {
   const std::string plain = c.path.substr(0, c.path.find('?'));
   server_.SetRule(plain, c.rule);
 
-  HttpResponse response = HttpGet(session_.get(), server_.Url(c.path), c.range_start, c.with_range);
+  HttpResponse response = HttpGet(session_.get(), server_.Url(c.path), c.range);
 
   EXPECT_EQ(response.status, c.status);
   ASSERT_TRUE(response.connection);
@@ -110,7 +110,7 @@ TEST_P(HttpGetTable, SendsTheRequestAndReturnsTheStatusUnjudged) {
   if (c.empty_body) {
     EXPECT_EQ(body.size(), 0u);
   } else {
-    EXPECT_TRUE(body == content_.substr(c.body_from))
+    EXPECT_TRUE(body == content_.substr(c.body_from, c.body_length))
         << "body of " << body.size() << " bytes is not the file from " << c.body_from;
   }
 
@@ -125,19 +125,20 @@ INSTANTIATE_TEST_SUITE_P(
     Requests, HttpGetTable,
     ::testing::Values(
         GetCase{.name = "PlainGetHasNoRangeHeader"},
-        GetCase{.name = "RangeStartIsIgnoredWithoutTheFlag", .range_start = 5000},
         GetCase{.name = "QueryIsSentAsPartOfThePath", .path = "/files/a.bin?build=7&x=%41"},
-        GetCase{.name = "RangeFromOneMebibyte", .range_start = 1048576, .with_range = true,
-                .status = 206, .body_from = 1048576, .logged_range = "bytes=1048576-"},
-        GetCase{.name = "RangeFromZeroWhenAsked", .with_range = true, .status = 206,
+        GetCase{.name = "RangeFromOneMebibyte", .range = ByteRange{1048576}, .status = 206,
+                .body_from = 1048576, .logged_range = "bytes=1048576-"},
+        GetCase{.name = "RangeFromZeroWhenAsked", .range = ByteRange{0}, .status = 206,
                 .logged_range = "bytes=0-"},
-        GetCase{.name = "IgnoredRangeComesBackAs200", .range_start = 777, .with_range = true,
+        GetCase{.name = "ClosedRange", .range = ByteRange{1000, 1999}, .status = 206,
+                .body_from = 1000, .body_length = 1000, .logged_range = "bytes=1000-1999"},
+        GetCase{.name = "IgnoredRangeComesBackAs200", .range = ByteRange{777},
                 .rule = {.ignore_range = true}, .logged_range = "bytes=777-"},
         GetCase{.name = "PartialContentWithoutRangeIsReturned", .rule = {.status = 206},
                 .status = 206},
         GetCase{.name = "NotFound", .rule = {.status = 404, .body = ""}, .status = 404,
                 .empty_body = true},
-        GetCase{.name = "RangeNotSatisfiable", .range_start = kFileSize, .with_range = true,
+        GetCase{.name = "RangeNotSatisfiable", .range = ByteRange{kFileSize},
                 .status = 416, .empty_body = true,
                 .logged_range = "bytes=" + std::to_string(kFileSize) + "-"},
         GetCase{.name = "ServerError", .rule = {.status = 500, .body = ""}, .status = 500,
@@ -152,7 +153,7 @@ TEST(HttpGetPorts, UrlWithoutPortUsesTheHttpsDefault) {
   server.PutFile("d.bin", "default port");
   WinHttpHandle session = OpenHttpSession();
 
-  HttpResponse response = HttpGet(session.get(), L"https://localhost/d.bin", 0, false);
+  HttpResponse response = HttpGet(session.get(), L"https://localhost/d.bin");
 
   EXPECT_EQ(response.status, 200u);
   EXPECT_EQ(lbtest::ReadWholeBody(response), "default port");
@@ -183,7 +184,7 @@ TEST_P(HttpGetFailure, RaisesTheNetworkMessageAndNothingReachesTheServer) {
     url = server->Url("/a.bin");
   }
 
-  EXPECT_EQ(lbtest::ErrorText([&] { HttpGet(session.get(), url, 0, false); }), c.message);
+  EXPECT_EQ(lbtest::ErrorText([&] { HttpGet(session.get(), url); }), c.message);
   if (server) {
     EXPECT_TRUE(server->Requests().empty()) << "no request may pass an untrusted TLS";
   }
@@ -199,7 +200,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(HttpGetFailures, MalformedUrlFailsBeforeAnyConnection) {
   WinHttpHandle session = OpenHttpSession();
-  EXPECT_EQ(lbtest::ErrorText([&] { HttpGet(session.get(), L"localhost:47520/x", 0, true); }),
+  EXPECT_EQ(lbtest::ErrorText([&] { HttpGet(session.get(), L"localhost:47520/x", ByteRange{0}); }),
             texts::kBadUpdateUrl);
 }
 
