@@ -1,5 +1,6 @@
 #include "tools/release_check.h"
 
+#include <algorithm>
 #include <iterator>
 #include <map>
 #include <optional>
@@ -120,15 +121,25 @@ class Source {
   }
 
  private:
-  // The installer resumes an interrupted download with "Range: bytes=N-":
-  // asks for the second half of the file as it would, and returns what would
-  // keep the installer from resuming there (empty when nothing). Throws when
-  // no answer comes (the connection failed).
+  // The installer resumes an interrupted download with "Range: bytes=N-" and
+  // fetches the blocks of a file with a block list with "Range: bytes=A-B":
+  // asks for the second half of the file, and then for 64 KiB from its middle
+  // when it has a block list, as the installer would, and returns what would
+  // keep the installer from doing so (empty when nothing). Throws when no
+  // answer comes (the connection failed).
   std::string ResumeProblem(const ManifestFile& entry, const std::string& url) {
     const std::uint64_t offset = entry.size / 2;
     if (offset == 0) return {};  // a one-byte file is never resumed
-    return RangeProblem(AskForRange(session_.get(), Utf8ToWide(url), {offset, std::nullopt}),
-                        offset, std::nullopt, entry.size);
+    const std::wstring address = Utf8ToWide(url);
+    std::string problem = RangeProblem(
+        AskForRange(session_.get(), address, {offset, std::nullopt}), offset, std::nullopt,
+        entry.size);
+    if (problem.empty() && entry.blocks) {
+      const std::uint64_t last = std::min(entry.size - 1, offset + 65535);
+      problem = RangeProblem(AskForRange(session_.get(), address, {offset, last}), offset, last,
+                             entry.size);
+    }
+    return problem;
   }
 
   const CheckCommand& command_;

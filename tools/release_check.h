@@ -11,7 +11,9 @@
 // typical installation (LONGPATH), the size and the SHA-256 of the file in
 // the folder or of what the server sends; and that `total_size` is the sum of
 // the sizes. Against a server it also asks for the second half of each file
-// as the installer does to resume (NORANGE, see RangeProblem) and names the
+// as the installer does to resume, and for a closed range of each file with a
+// block list as the installer does to fetch blocks (NORANGE, see
+// RangeProblem), and names the
 // cause of a failed connection in English. Prints one line per problem to
 // standard output. Returns ExitSuccess when there is none, ExitRefused
 // otherwise.

@@ -19,6 +19,7 @@ Rule keys (all optional):
   body            body text to send instead of the file (with "status")
   content         serve this other file (path relative to the root)
   ignore_range    send 200 and the whole file even when Range is asked
+  ignore_closed_range  the same, only when the Range names its last byte
   range_offset    answer 206 with the file from this offset, whatever was asked
   chunked         send the body with chunked transfer coding
   chunk_size      piece size for sending (default 65536)
@@ -243,7 +244,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
         else:
             asked = self.headers.get("Range")
             match = re.fullmatch(r"\s*bytes=(\d+)-(\d*)\s*", asked or "")
-            if match and not rule.get("ignore_range"):
+            if match and not rule.get("ignore_range") and not (
+                    match.group(2) and rule.get("ignore_closed_range")):
                 start = int(match.group(1))
                 if match.group(2):
                     end = min(int(match.group(2)), size - 1)

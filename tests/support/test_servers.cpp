@@ -120,6 +120,7 @@ std::string RuleJson(const FaultRule& rule) {
   if (rule.body) add("body", JsonString(*rule.body));
   if (rule.content) add("content", JsonString(*rule.content));
   if (rule.ignore_range) add("ignore_range", "true");
+  if (rule.ignore_closed_range) add("ignore_closed_range", "true");
   if (rule.range_offset) add("range_offset", std::to_string(*rule.range_offset));
   if (rule.chunked) add("chunked", "true");
   if (rule.chunk_size) add("chunk_size", std::to_string(*rule.chunk_size));

@@ -98,6 +98,7 @@ struct FaultRule {
   std::optional<std::string> body;              // body text sent with `status`
   std::optional<std::string> content;           // serve this other file (relative to the root)
   bool ignore_range = false;                    // always 200 with the whole file
+  bool ignore_closed_range = false;             // 200 with the whole file to "bytes=A-B"
   std::optional<std::uint64_t> range_offset;    // 206 with the file from this offset
   bool chunked = false;                         // chunked transfer coding
   std::optional<std::uint64_t> chunk_size;      // bytes per send (and per chunk)

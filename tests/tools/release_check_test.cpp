@@ -224,8 +224,10 @@ namespace {
 struct FindingCase {
   const char* name;
   std::string certificate = "localhost";   // the server's certificate
-  lbtest::FaultRule rule;                  // for /releases/1.4.2/data/b/c.bin
-  std::string extra_path;                  // one more file of the release
+  lbtest::FaultRule rule;                  // for /releases/1.4.2/<rule_path>
+  std::string extra_path;                  // one more file of the release ...
+  std::size_t extra_size = 0;              // ... of this many random bytes (0: a line)
+  std::string rule_path = "data/b/c.bin";
   bool server_stopped = false;             // nobody listens when check runs
   std::string expected;  // a line of standard output ({origin}: the server's); "" for none
 };
@@ -240,13 +242,15 @@ TEST_P(CheckFinding, NamesWhatWouldBreakTheDownload) {
   lbtest::FaultServer server({.certificate = c.certificate});
   std::wstring release = server.Root() + L"\\releases\\1.4.2";
   std::vector<ReleaseFile> files = lbtest::SmallRelease();
-  if (!c.extra_path.empty()) files.push_back({c.extra_path, "extra\r\n"});
+  if (!c.extra_path.empty()) {
+    files.push_back({c.extra_path, c.extra_size ? lbtest::RandomBytes(c.extra_size, 9) : "extra\r\n"});
+  }
   lbtest::WriteRelease(release, files);
   ToolResult make = lbtest::RunReleaseTool({L"make", release, L"--version", L"1.4.2", L"--build",
                                             L"142", L"--url-base", L"/releases/1.4.2",
                                             L"--output", ManifestPath()});
   ASSERT_EQ(make.exit_code, 0u) << make.err;
-  server.SetRule("/releases/1.4.2/data/b/c.bin", c.rule);
+  server.SetRule("/releases/1.4.2/" + c.rule_path, c.rule);
   std::wstring origin = server.Origin();
   if (c.server_stopped) server.Stop();
 
@@ -289,6 +293,10 @@ INSTANTIATE_TEST_SUITE_P(
                                 "0-69999/70000\" to Range: bytes=35000-\n"},
         FindingCase{.name = "RangeNotSatisfiable", .rule = {.status = 416, .body = "", .count = 1},
                     .expected = "NORANGE  data/b/c.bin: 416 to Range: bytes=35000-\n"},
+        FindingCase{.name = "BlockRangesAnsweredWhole", .rule = {.ignore_closed_range = true},
+                    .extra_path = "data/map.bin", .extra_size = 1 << 21, .rule_path = "data/map.bin",
+                    .expected = "NORANGE  data/map.bin: 200 (the whole file) to Range: "
+                                "bytes=1048576-1114111\n"},
         FindingCase{.name = "RangeBodyCutShort", .rule = {.close_after = 1000, .count = 1},
                     .expected = "NORANGE  data/b/c.bin: 206 with 1000 bytes to Range: "
                                 "bytes=35000-, expected 35000\n"},
