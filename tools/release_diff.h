@@ -11,6 +11,9 @@
 // "KEEP     <path>" (the installer finds it intact and leaves it alone);
 // "LEFT     <path>" for each old file the new manifest no longer names (the
 // installer never deletes it); and last "fetch N of M files, B of T bytes",
-// where M and T count the new manifest's files and its updater. Returns
-// ExitSuccess.
+// where M and T count the new manifest's files and its updater. When some
+// changed files have a block list in both releases and all those lists can be
+// read and match their entries, one more line "by blocks: fetch B of T bytes"
+// counts B with those files built by blocks (BytesFetchedByBlocks plus the
+// new list's size). Returns ExitSuccess.
 int RunDiff(const DiffCommand& command);

@@ -1,6 +1,7 @@
 #include "transfer/block_list.h"
 
 #include <cstring>
+#include <map>
 
 #include "transfer/content_chunker.h"
 
@@ -107,4 +108,23 @@ std::vector<BlockSegment> PlanBlockSegments(const BlockList& list,
     }
   }
   return merged;
+}
+
+std::uint64_t BytesFetchedByBlocks(const BlockList& old, const BlockList& list) {
+  std::map<BlockDigest, std::uint64_t> old_blocks;
+  std::uint64_t offset = 0;
+  for (const Block& block : old.blocks) {
+    old_blocks.emplace(block.digest, offset);
+    offset += block.length;
+  }
+  std::vector<std::optional<std::uint64_t>> found;
+  for (const Block& block : list.blocks) {
+    const auto at = old_blocks.find(block.digest);
+    found.push_back(at == old_blocks.end() ? std::nullopt : std::optional(at->second));
+  }
+  std::uint64_t fetched = 0;
+  for (const BlockSegment& segment : PlanBlockSegments(list, found, 0)) {
+    if (!segment.source) fetched += segment.length;
+  }
+  return fetched;
 }

@@ -58,3 +58,7 @@ inline constexpr std::uint64_t kRangeMergeGap = 64 * 1024;
 std::vector<BlockSegment> PlanBlockSegments(const BlockList& list,
                                             const std::vector<std::optional<std::uint64_t>>& found,
                                             std::uint64_t from);
+
+// The bytes fetched when the file of `list` is built from an old copy whose
+// block list is `old`: the fetched segments of the plan from byte 0.
+std::uint64_t BytesFetchedByBlocks(const BlockList& old, const BlockList& list);

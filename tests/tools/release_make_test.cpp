@@ -2,6 +2,7 @@
 // everything the installer could not install is refused, naming the file.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <functional>
 #include <string>
 #include <vector>
@@ -420,6 +421,31 @@ TEST_P(MakeBlocks, WritesAListForLargeFilesOnly) {
     EXPECT_LE(list.size() * 200, parsed->file_size) << "at most 0.5 % of the file";
   }
   EXPECT_EQ(lbtest::PathExists(list_path), c.listed);
+
+  // The next release changes 64 KiB in the middle of the map: diff counts it
+  // by blocks when both releases have block lists that can be read.
+  files[files.size() - 2].bytes.replace(1 << 19, 65536, lbtest::RandomBytes(65536, 8));
+  lbtest::WriteRelease(Path(L"next"), files);
+  std::vector<std::wstring> next = {L"make", Path(L"next"), L"--version", L"1.4.3",
+                                    L"--build", L"143", L"--url-base", L"/n"};
+  next.insert(next.end(), c.extra.begin(), c.extra.end());
+  ASSERT_EQ(lbtest::RunReleaseTool(next).exit_code, 0u);
+  for (bool list_missing : {false, true}) {
+    SCOPED_TRACE(list_missing ? "the new list is missing" : "both lists");
+    if (list_missing && c.listed) DeleteFileW(Path(L"next\\data\\map.bin.lbblocks").c_str());
+    ToolResult diff = lbtest::RunReleaseTool({L"diff", ManifestPath(), Path(L"next\\manifest.json")});
+    EXPECT_EQ(diff.exit_code, 0u) << diff.err;
+    EXPECT_NE(diff.out.find("FETCH    data/map.bin: other sha256\n"), std::string::npos) << diff.out;
+    const std::size_t at = diff.out.find("by blocks: fetch ");
+    EXPECT_EQ(at != std::string::npos, c.listed && !list_missing) << diff.out;
+    if (at == std::string::npos) continue;
+    unsigned long long fetched = 0, total = 0;
+    ASSERT_EQ(std::sscanf(diff.out.c_str() + at, "by blocks: fetch %llu of %llu bytes\n", &fetched,
+                          &total), 2) << diff.out;
+    EXPECT_NE(diff.out.find(" of " + std::to_string(total) + " bytes\nby blocks"), std::string::npos);
+    EXPECT_GE(fetched, 65536u);
+    EXPECT_LE(fetched, 1u << 19) << "the unchanged blocks are copied";
+  }
 
   ToolResult check = CheckFolder();
   EXPECT_EQ(check.exit_code, 0u) << check.out << check.err;
