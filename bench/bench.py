@@ -310,9 +310,9 @@ class Bench:
             lines = f.readlines()[since:]
         total = requests = 0
         for line in lines:
-            match = re.search(r'"GET (\S+) [^"]*" (\d+) (\d+)', line)
-            if match and path_part in match.group(1):
-                total += int(match.group(3))
+            entry = json.loads(line)  # the access log of nginx_server.py: one JSON object a line
+            if path_part in entry["path"]:
+                total += int(entry["bytes"])
                 requests += 1
         return total, requests
 
@@ -332,6 +332,13 @@ class Bench:
         with open(old, "rb") as f:
             old_bytes = f.read()
         half = size // 2
+
+        def unrelated(length):
+            path = os.path.join(self.work, "blocks-unrelated.bin")
+            write_random(path, length, 7)
+            with open(path, "rb") as f:
+                return f.read()
+
         cases = [
             ("%d MiB file, 1 MiB overwritten in the middle" % (size // MIB), "middle",
              lambda b: b[:half] + random.Random(5).randbytes(MIB) + b[half + MIB:],
@@ -340,7 +347,7 @@ class Bench:
              "shift", lambda b: random.Random(6).randbytes(100) + b[:half] + b[half + 100:],
              lambda fetched, listed: fetched <= size / 100, "<= 1 % + list"),
             ("%d MiB file replaced by unrelated bytes" % (size // MIB), "unrelated",
-             lambda b: random.Random(7).randbytes(len(b)),
+             lambda b: unrelated(len(b)),
              lambda fetched, listed: fetched <= size and listed * 200 <= size,
              "<= size + list; list <= 0.5 %"),
         ]
