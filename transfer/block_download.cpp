@@ -53,7 +53,9 @@ std::optional<BlockList> FetchBlockList(HttpSession session, const ManifestFile&
 }
 
 // Appends to the partial file block by block, checking each block as it is
-// completed against the list.
+// completed against the list, and digests the whole file as it grows. A
+// block copied whole from the old copy was found there by its digest and is
+// not checked again on its own: the whole file's digest covers it.
 class BlockWriter {
  public:
   BlockWriter(const BlockList& list, HANDLE part, std::uint64_t length,
@@ -62,41 +64,48 @@ class BlockWriter {
     while (length_ >= block_start_ + list_.blocks[index_].length) {
       block_start_ += list_.blocks[index_++].length;
     }
-    // The part of the current block an earlier run wrote is checked with it.
-    std::vector<char> earlier(static_cast<std::size_t>(length_ - block_start_));
-    if (!earlier.empty()) {
-      LARGE_INTEGER at{};
-      at.QuadPart = static_cast<LONGLONG>(block_start_);
+    // What an earlier run wrote joins the whole file's digest, and the part
+    // of the current block among it is checked with that block.
+    hashing_ = length_ > block_start_;
+    std::vector<char> buffer(static_cast<std::size_t>(std::min<std::uint64_t>(length_, 1 << 20)));
+    if (!SetFilePointerEx(part_, LARGE_INTEGER{}, nullptr, FILE_BEGIN)) throw GiveWay{};
+    for (std::uint64_t at = 0; at < length_;) {
+      const DWORD want = static_cast<DWORD>(std::min<std::uint64_t>(length_ - at, buffer.size()));
       DWORD read = 0;
-      if (!SetFilePointerEx(part_, at, nullptr, FILE_BEGIN) ||
-          !ReadFile(part_, earlier.data(), static_cast<DWORD>(earlier.size()), &read, nullptr) ||
-          read != earlier.size()) {
-        throw GiveWay{};
+      if (!ReadFile(part_, buffer.data(), want, &read, nullptr) || read != want) throw GiveWay{};
+      whole_.Add(buffer.data(), read);
+      if (at + read > block_start_) {
+        const std::uint64_t skip = at < block_start_ ? block_start_ - at : 0;
+        hash_.Add(buffer.data() + skip, read - skip);
       }
-      hash_.Add(earlier.data(), earlier.size());
+      at += read;
     }
-    LARGE_INTEGER end{};
-    end.QuadPart = static_cast<LONGLONG>(length_);
-    if (!SetFilePointerEx(part_, end, nullptr, FILE_BEGIN)) throw std::runtime_error(kWriteFailed);
   }
 
-  // Writes `count` bytes; a completed block that disagrees with the list is
-  // cut off again and the path gives way.
-  void Append(const char* bytes, std::uint64_t count) {
+  // Writes `count` bytes, `found` when they are copied from where the old
+  // copy holds their blocks whole; a completed block that disagrees with the
+  // list is cut off again and the path gives way.
+  void Append(const char* bytes, std::uint64_t count, bool found) {
     while (count != 0) {
       const std::uint64_t block_end = block_start_ + list_.blocks[index_].length;
       const DWORD piece = static_cast<DWORD>(std::min(count, block_end - length_));
+      if (length_ == block_start_) hashing_ = !found;
+      if (!hashing_ && !found) {  // never planned: half a block copied, half fetched
+        Truncate(block_start_);
+        throw GiveWay{};
+      }
       DWORD written = 0;
       if (!WriteFile(part_, bytes, piece, &written, nullptr) || written != piece) {
         throw std::runtime_error(kWriteFailed);
       }
-      hash_.Add(bytes, piece);
+      if (hashing_) hash_.Add(bytes, piece);
+      whole_.Add(bytes, piece);
       length_ += piece;
       bytes += piece;
       count -= piece;
       appended_(piece);
       if (length_ == block_end) {
-        if (hash_.Finish() != list_.blocks[index_].digest) {
+        if (hashing_ && hash_.Finish() != list_.blocks[index_].digest) {
           Truncate(block_start_);
           throw GiveWay{};
         }
@@ -115,6 +124,11 @@ class BlockWriter {
   }
   std::uint64_t length() const { return length_; }
 
+  // True when the whole file is written and has the digest `hash`.
+  bool Verified(const std::wstring& hash) {
+    return length_ == list_.file_size && DigestsMatch(HexDigest(whole_.Finish()), hash);
+  }
+
  private:
   void Truncate(std::uint64_t to) {
     if (to == length_) return;
@@ -132,7 +146,9 @@ class BlockWriter {
   const std::function<void(std::uint64_t)>& appended_;
   std::size_t index_ = 0;
   std::uint64_t block_start_ = 0;
-  Sha256 hash_;
+  bool hashing_ = false;  // the current block is hashed (not copied whole)
+  Sha256 hash_;           // of the current block
+  Sha256 whole_;          // of the file from its first byte
 };
 
 // Where each block of the list from `from` on lies in the old copy, found in
@@ -169,7 +185,7 @@ void Copy(HANDLE old, const BlockSegment& segment, BlockWriter& writer) {
     const DWORD want = static_cast<DWORD>(std::min<std::uint64_t>(segment.length - done, buffer.size()));
     DWORD read = 0;
     if (!ReadFile(old, buffer.data(), want, &read, &at) || read != want) throw GiveWay{};
-    writer.Append(buffer.data(), read);
+    writer.Append(buffer.data(), read, true);
     done += read;
   }
 }
@@ -198,7 +214,7 @@ void Fetch(HttpSession session, const std::wstring& url, const BlockSegment& seg
                                      [&](const char* bytes, DWORD count) {
                                        if (count > segment.length - received) return false;
                                        received += count;
-                                       writer.Append(bytes, count);
+                                       writer.Append(bytes, count, false);
                                        return true;
                                      });
   if (!fits) throw GiveWay{};
@@ -207,21 +223,21 @@ void Fetch(HttpSession session, const std::wstring& url, const BlockSegment& seg
 
 }  // namespace
 
-std::uint64_t ContinueByBlocks(HttpSession session, const ManifestFile& file,
-                               const std::wstring& target_path, const std::wstring& part_path,
-                               std::uint64_t length,
-                               const std::function<void(std::uint64_t count)>& appended) {
+BlockBuild ContinueByBlocks(HttpSession session, const ManifestFile& file,
+                            const std::wstring& target_path, const std::wstring& part_path,
+                            std::uint64_t length,
+                            const std::function<void(std::uint64_t count)>& appended) {
   const std::optional<BlockList> list = FetchBlockList(session, file);
-  if (!list) return length;
+  if (!list) return {length};
   FileHandle old(CreateFileW(target_path.c_str(), GENERIC_READ,
                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                              OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-  if (!old) return length;
+  if (!old) return {length};
   std::vector<std::optional<std::uint64_t>> where;
   try {
     where = FindOldBlocks(*list, old.get(), length);
   } catch (const std::exception&) {
-    return length;
+    return {length};
   }
 
   FileHandle part(CreateFileW(part_path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
@@ -229,7 +245,7 @@ std::uint64_t ContinueByBlocks(HttpSession session, const ManifestFile& file,
                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
   if (!part) throw std::runtime_error(kCannotWrite);
   std::optional<BlockWriter> writer;
-  std::uint64_t kept = length;
+  BlockBuild built{length};
   try {
     writer.emplace(*list, part.get(), length, appended);
     const std::wstring url = ResolveFileUrl(file.url);
@@ -240,10 +256,10 @@ std::uint64_t ContinueByBlocks(HttpSession session, const ManifestFile& file,
         Fetch(session, url, segment, *writer);
       }
     }
-    kept = writer->length();
+    built = {writer->length(), writer->Verified(Utf8ToWide(file.hash))};
   } catch (const GiveWay&) {
-    if (writer) kept = writer->KeepChecked(length);
+    if (writer) built = {writer->KeepChecked(length)};
   }
   if (!FlushFileBuffers(part.get())) throw std::runtime_error(kWriteFailed);
-  return kept;
+  return built;
 }

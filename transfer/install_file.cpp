@@ -195,21 +195,23 @@ void InstallFile(HttpSession session, const ManifestFile& file, const std::wstri
   progress.Post(kDownloading);
 
   // An old copy in place and a block list: the blocks the old copy has are
-  // copied, the others fetched. What that leaves is the whole file, to be
-  // verified like a download, or a prefix for the plain download to go on
-  // from; so is a whole file that fails its digest, from its first byte.
+  // copied, the others fetched. What that leaves is the whole file, digested
+  // as it was written, or a prefix for the plain download to go on from; so
+  // is a whole file that fails its digest, from its first byte.
   std::uint64_t offset = resume.offset;
   if (file.blocks && ExistingFileSize(job.target_path)) {
-    offset = ContinueByBlocks(session, file, job.target_path, job.part_path, resume.offset,
-                              [&](std::uint64_t count) {
-                                bytes_done += count;
-                                progress.Post(kDownloading);
-                              });
+    const BlockBuild built =
+        ContinueByBlocks(session, file, job.target_path, job.part_path, resume.offset,
+                         [&](std::uint64_t count) {
+                           bytes_done += count;
+                           progress.Post(kDownloading);
+                         });
+    if (built.verified) {
+      MoveIntoPlace(job);
+      return;
+    }
+    offset = built.length;
     if (offset == file.size) {
-      if (job.HasDigest(job.part_path)) {
-        MoveIntoPlace(job);
-        return;
-      }
       RemovePath(job.part_path);
       offset = 0;
     }

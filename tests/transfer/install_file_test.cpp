@@ -491,6 +491,7 @@ struct BlockCase {
   FaultRule list_rule;               // for the list's request
   std::size_t partial = 0;           // a partial file with this prefix of the content
   std::string error;                 // the first call fails so; the second one ends the file
+  bool spoiled_partial = false;      // one byte of the partial file's first block differs
 };
 
 void PrintTo(const BlockCase& c, std::ostream* out) { *out << c.name; }
@@ -528,7 +529,11 @@ TEST_P(InstallByBlocks, BuildsTheFileFromTheOldCopyAndFetchesLittle) {
   }
   if (c.list != List::kMissing) server_.PutFile("files/file.blocks", list);
   lbtest::WriteFileBytes(Target(file.path), c.old_of(content));
-  if (c.partial) lbtest::WriteFileBytes(Part(file.path), content.substr(0, c.partial));
+  if (c.partial) {
+    std::string partial = content.substr(0, c.partial);
+    if (c.spoiled_partial) partial[10] ^= 1;
+    lbtest::WriteFileBytes(Part(file.path), partial);
+  }
 
   EXPECT_EQ(Install(file), c.error);
   if (!c.error.empty()) {
@@ -610,6 +615,9 @@ INSTANTIATE_TEST_SUITE_P(
                   List::kGood, {.range_offset = 1000, .count = 1}},
         BlockCase{"FetchedBytesDisagreeWithTheList", MiddleChanged, kBlockFileSize, true,
                   List::kGood, {.content = "files/other.bin", .count = 1}},
+        // Built whole, the file fails its digest: it is fetched again from 0.
+        BlockCase{"SpoiledPartialFile", MiddleChanged, kBlockFileSize + 65536 + kSlack, true,
+                  List::kGood, {}, {}, 300001, "", true},
         BlockCase{"ConnectionDroppedInARange", MiddleChanged, 65536 + 2 * kSlack, false,
                   List::kGood, {.drop_after = 20000, .count = 1}, {}, 0, texts::kInterrupted}),
     lbtest::CaseName());
