@@ -8,6 +8,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "common/files.h"
 #include "common/text.h"
 #include "common/win_handles.h"
 #include "finish/file_digest.h"
@@ -18,6 +19,10 @@
 
 namespace {
 
+// The buffer for reading back the partial file and for copying from the old
+// copy: large reads, few calls.
+constexpr std::uint64_t kCopyBufferSize = 1 << 20;
+
 // The path gives way to the plain download from the partial file's length.
 struct GiveWay {};
 
@@ -25,12 +30,29 @@ std::string Key(const BlockDigest& digest) {
   return std::string(reinterpret_cast<const char*>(digest.data()), digest.size());
 }
 
-// The list named by the entry, fetched whole and checked like a file: its
-// size, its digest, its form and the file size it describes.
-std::optional<BlockList> FetchBlockList(HttpSession session, const ManifestFile& file) {
+// The list in `bytes` when they are the one the entry names: its size, its
+// digest, its form and the file size it describes.
+std::optional<BlockList> CheckedBlockList(const ManifestFile& file, const std::string& bytes) {
+  if (bytes.size() != file.blocks->size) return std::nullopt;
+  Sha256 hash;
+  hash.Add(bytes.data(), bytes.size());
+  if (!DigestsMatch(HexDigest(hash.Finish()), Utf8ToWide(file.blocks->hash))) return std::nullopt;
+  std::optional<BlockList> list = ParseBlockList(bytes);
+  if (!list || list->file_size != file.size) return std::nullopt;
+  return list;
+}
+
+// The list named by the entry: the copy an earlier run kept at `staged`, or
+// else fetched whole and kept there for the runs that may continue this one.
+// Both are checked like a file.
+std::optional<BlockList> FetchBlockList(HttpSession session, const ManifestFile& file,
+                                        const std::wstring& staged) {
   const BlockListEntry& entry = *file.blocks;
   if (entry.size > MaxBlockListSize(file.size)) return std::nullopt;
   try {
+    if (std::optional<std::string> kept = ReadSmallFile(staged, entry.size)) {
+      if (std::optional<BlockList> list = CheckedBlockList(file, *kept)) return list;
+    }
     const HttpResponse response = HttpGet(session, ResolveFileUrl(entry.url));
     if (response.status != 200) return std::nullopt;
     std::string bytes;
@@ -40,12 +62,9 @@ std::optional<BlockList> FetchBlockList(HttpSession session, const ManifestFile&
                                          bytes.append(data, count);
                                          return true;
                                        });
-    if (!fits || bytes.size() != entry.size) return std::nullopt;
-    Sha256 hash;
-    hash.Add(bytes.data(), bytes.size());
-    if (!DigestsMatch(HexDigest(hash.Finish()), Utf8ToWide(entry.hash))) return std::nullopt;
-    std::optional<BlockList> list = ParseBlockList(bytes);
-    if (!list || list->file_size != file.size) return std::nullopt;
+    std::optional<BlockList> list;
+    if (fits) list = CheckedBlockList(file, bytes);
+    if (list) WriteWholeFile(staged, bytes);  // only saves a request: a failure is no matter
     return list;
   } catch (const std::exception&) {
     return std::nullopt;  // whatever went wrong, the plain download remains
@@ -67,7 +86,7 @@ class BlockWriter {
     // What an earlier run wrote joins the whole file's digest, and the part
     // of the current block among it is checked with that block.
     hashing_ = length_ > block_start_;
-    std::vector<char> buffer(static_cast<std::size_t>(std::min<std::uint64_t>(length_, 1 << 20)));
+    std::vector<char> buffer(static_cast<std::size_t>(std::min(length_, kCopyBufferSize)));
     if (!SetFilePointerEx(part_, LARGE_INTEGER{}, nullptr, FILE_BEGIN)) throw GiveWay{};
     for (std::uint64_t at = 0; at < length_;) {
       const DWORD want = static_cast<DWORD>(std::min<std::uint64_t>(length_ - at, buffer.size()));
@@ -176,7 +195,7 @@ std::vector<std::optional<std::uint64_t>> FindOldBlocks(const BlockList& list, H
 }
 
 void Copy(HANDLE old, const BlockSegment& segment, BlockWriter& writer) {
-  std::vector<char> buffer(std::min<std::uint64_t>(segment.length, DownloadBufferSize));
+  std::vector<char> buffer(std::min(segment.length, kCopyBufferSize));
   for (std::uint64_t done = 0; done < segment.length;) {
     OVERLAPPED at{};
     const std::uint64_t from = *segment.source + done;
@@ -227,7 +246,7 @@ BlockBuild ContinueByBlocks(HttpSession session, const ManifestFile& file,
                             const std::wstring& target_path, const std::wstring& part_path,
                             std::uint64_t length,
                             const std::function<void(std::uint64_t count)>& appended) {
-  const std::optional<BlockList> list = FetchBlockList(session, file);
+  const std::optional<BlockList> list = FetchBlockList(session, file, part_path + L".blocks");
   if (!list) return {length};
   FileHandle old(CreateFileW(target_path.c_str(), GENERIC_READ,
                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,

@@ -18,7 +18,9 @@ struct BlockBuild {
 
 // Continues `part_path`, which holds the first `length` (< file.size) bytes of
 // the new file, from the old copy at `target_path` and the file's block list
-// (`file.blocks`, which must be present). Each append of n bytes is reported
+// (`file.blocks`, which must be present; fetched once and kept beside the
+// partial file as `part_path` + ".blocks" for the runs that continue it).
+// Each append of n bytes is reported
 // with appended(n). Returns the partial file's length on return: the whole
 // file.size when every block was built and checked against the list, with
 // `verified` set when the whole file's SHA-256, computed over the bytes as

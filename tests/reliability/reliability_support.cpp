@@ -241,6 +241,12 @@ Audit AuditFolder(const std::wstring& app_dir, const Release& next, const Releas
       if (inside.size() > 5 && inside.compare(inside.size() - 5, 5, ".part") == 0) {
         part = next.Find(inside.substr(0, inside.size() - 5));
       }
+      // A block list kept for the runs that continue a partial file.
+      constexpr std::string_view kList = ".part.blocks";
+      if (inside.size() > kList.size() && inside.ends_with(kList)) {
+        const ReleaseFile* listed = next.Find(inside.substr(0, inside.size() - kList.size()));
+        if (listed && !listed->block_list.empty() && IsPrefixOf(bytes, listed->block_list)) continue;
+      }
       if (!part) problem(relative + ": unexpected file in the staging folder", false);
       else if (!IsPrefixOf(bytes, part->bytes))
         problem(relative + ": partial file (" + std::to_string(bytes.size()) +

@@ -60,6 +60,9 @@ void PublishFile(const TestServer& server, const ReleaseFile& file) {
     }
   }
   WriteFileBytes(InFolder(server.Root(), relative), file.bytes);  // UTF-8 names
+  if (!file.block_list.empty()) {
+    WriteFileBytes(InFolder(server.Root(), relative + ".lbblocks"), file.block_list);
+  }
 }
 
 void PublishManifest(const TestServer& server, const std::string& manifest) {

@@ -9,6 +9,7 @@
 // inside Wine, on the test's thread.
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -56,14 +57,26 @@ struct ReleaseFile {
   std::string path_json{};  // when set: the raw JSON text of "path" (escapes kept)
   std::string url_json{};   // when set: the raw JSON text of "url"
   std::uint64_t size = 0; // the size listed when there are no bytes
+  std::string block_list{};       // when set: its block list, served at url + ".lbblocks" ...
+  std::string block_list_hash{};  // ... with this SHA-256 hex
 
   std::uint64_t Size() const { return bytes.empty() ? size : bytes.size(); }
-  ManifestFile Record() const { return {path, hash, url, Size(), std::nullopt}; }
-  // {"path":...,"url":...,"hash":...,"size":N}
+  std::optional<BlockListEntry> Blocks() const {
+    if (block_list.empty()) return std::nullopt;
+    return BlockListEntry{url + ".lbblocks", block_list_hash, block_list.size()};
+  }
+  ManifestFile Record() const { return {path, hash, url, Size(), Blocks()}; }
+  // {"path":...,"url":...,"hash":...,"size":N[,"blocks":{"url":...,"hash":...,"size":N}]}
   std::string EntryJson() const {
+    std::string blocks;
+    if (const std::optional<BlockListEntry> list = Blocks()) {
+      blocks = ",\"blocks\":{\"url\":" + JsonString(list->url) + ",\"hash\":" +
+               JsonString(list->hash) + ",\"size\":" + std::to_string(list->size) + "}";
+    }
     return "{\"path\":" + (path_json.empty() ? JsonString(path) : path_json) +
            ",\"url\":" + (url_json.empty() ? JsonString(url) : url_json) +
-           ",\"hash\":" + JsonString(hash) + ",\"size\":" + std::to_string(Size()) + "}";
+           ",\"hash\":" + JsonString(hash) + ",\"size\":" + std::to_string(Size()) + blocks +
+           "}";
   }
 };
 
