@@ -14,18 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "common/text.h"
 #include "finish/file_digest.h"
-
-namespace {
-
-std::wstring Widen(const std::string& text) {
-  const int length = MultiByteToWideChar(CP_UTF8, 0, text.data(), int(text.size()), nullptr, 0);
-  std::wstring wide(length > 0 ? length : 0, L'\0');
-  if (length > 0) MultiByteToWideChar(CP_UTF8, 0, text.data(), int(text.size()), wide.data(), length);
-  return wide;
-}
-
-}  // namespace
 
 int wmain(int argc, wchar_t** argv) {
   if (argc != 2) {
@@ -41,7 +31,7 @@ int wmain(int argc, wchar_t** argv) {
       if (!line.empty() && line.back() == '\r') line.pop_back();
       const std::size_t tab = line.find('\t');
       if (tab == std::string::npos) continue;
-      entries.emplace_back(Widen(line.substr(0, tab)), Widen(line.substr(tab + 1)));
+      entries.emplace_back(Utf8ToWide(line.substr(0, tab)), Utf8ToWide(line.substr(tab + 1)));
     }
     LARGE_INTEGER frequency, start, end;
     QueryPerformanceFrequency(&frequency);
