@@ -4,6 +4,7 @@
 #include <optional>
 #include <span>
 #include <stdexcept>
+#include <cstring>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
@@ -13,6 +14,7 @@
 #include "common/win_handles.h"
 #include "finish/file_digest.h"
 #include "transfer/block_list.h"
+#include "transfer/content_chunker.h"
 #include "transfer/file_blocks.h"
 #include "transfer/file_url.h"
 #include "transfer/transfer_messages.h"
@@ -73,8 +75,9 @@ std::optional<BlockList> FetchBlockList(HttpSession session, const ManifestFile&
 
 // Appends to the partial file block by block, checking each block as it is
 // completed against the list, and digests the whole file as it grows. A
-// block copied whole from the old copy was found there by its digest and is
-// not checked again on its own: the whole file's digest covers it.
+// block copied whole from the old copy was found there by its check (or its
+// digest) and is not checked again on its own: the whole file's digest
+// covers it.
 class BlockWriter {
  public:
   BlockWriter(const BlockList& list, HANDLE part, std::uint64_t length,
@@ -170,6 +173,16 @@ class BlockWriter {
   Sha256 whole_;          // of the file from its first byte
 };
 
+// The key a block is found by in the old copy: its length and check, or for
+// a list without checks its SHA-256.
+std::string Key(const BlockList& list, const Block& block) {
+  if (list.version == 1) return Key(block.digest);
+  std::string key(12, '\0');
+  std::memcpy(key.data(), &block.length, 4);
+  std::memcpy(key.data() + 4, &block.check, 8);
+  return key;
+}
+
 // Where each block of the list from `from` on lies in the old copy, found in
 // one sequential pass over it. The index holds only the list's blocks.
 std::vector<std::optional<std::uint64_t>> FindOldBlocks(const BlockList& list, HANDLE old,
@@ -178,17 +191,23 @@ std::vector<std::optional<std::uint64_t>> FindOldBlocks(const BlockList& list, H
   std::uint64_t offset = 0;
   for (const Block& block : list.blocks) {
     offset += block.length;
-    if (offset > from) wanted.emplace(Key(block.digest), std::nullopt);
+    if (offset > from) wanted.emplace(Key(list, block), std::nullopt);
   }
   Sha256 hash;
   ForEachFileBlock(old, [&](std::uint64_t at, std::span<const std::uint8_t> bytes) {
-    hash.Add(bytes.data(), bytes.size());
-    const auto found = wanted.find(Key(hash.Finish()));
-    if (found != wanted.end() && !found->second) found->second = at;
+    Block found{static_cast<std::uint32_t>(bytes.size()), {}, 0};
+    if (list.version == 1) {
+      hash.Add(bytes.data(), bytes.size());
+      found.digest = hash.Finish();
+    } else {
+      found.check = BlockCheck(bytes);
+    }
+    const auto known = wanted.find(Key(list, found));
+    if (known != wanted.end() && !known->second) known->second = at;
   });
   std::vector<std::optional<std::uint64_t>> where;
   for (const Block& block : list.blocks) {
-    const auto found = wanted.find(Key(block.digest));
+    const auto found = wanted.find(Key(list, block));
     where.push_back(found == wanted.end() ? std::nullopt : found->second);
   }
   return where;

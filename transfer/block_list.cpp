@@ -8,9 +8,9 @@
 namespace {
 
 constexpr char kMagic[4] = {'L', 'B', 'B', 'L'};
-constexpr std::uint32_t kVersion = 1;
 constexpr std::size_t kHeaderSize = 20;
-constexpr std::size_t kEntrySize = 36;
+
+constexpr std::size_t EntrySize(std::uint32_t version) { return version == 1 ? 36 : 44; }
 
 template <typename T>
 void Put(std::string& out, T value) {
@@ -29,40 +29,48 @@ T Get(std::string_view bytes, std::size_t at) {
 }  // namespace
 
 std::uint64_t MaxBlockListSize(std::uint64_t file_size) noexcept {
-  return kHeaderSize + kEntrySize * ((file_size + kMinBlock - 1) / kMinBlock);
+  return kHeaderSize + EntrySize(kBlockListVersion) * ((file_size + kMinBlock - 1) / kMinBlock);
 }
 
 std::string SerializeBlockList(const BlockList& list) {
   std::string out(kMagic, sizeof kMagic);
-  Put<std::uint32_t>(out, kVersion);
+  Put<std::uint32_t>(out, list.version);
   Put<std::uint64_t>(out, list.file_size);
   Put<std::uint32_t>(out, static_cast<std::uint32_t>(list.blocks.size()));
   for (const Block& block : list.blocks) {
     Put<std::uint32_t>(out, block.length);
+    if (list.version != 1) Put<std::uint64_t>(out, block.check);
     out.append(reinterpret_cast<const char*>(block.digest.data()), block.digest.size());
   }
   return out;
 }
 
 std::optional<BlockList> ParseBlockList(std::string_view bytes) {
-  if (bytes.size() < kHeaderSize || std::memcmp(bytes.data(), kMagic, sizeof kMagic) != 0 ||
-      Get<std::uint32_t>(bytes, 4) != kVersion) {
+  if (bytes.size() < kHeaderSize || std::memcmp(bytes.data(), kMagic, sizeof kMagic) != 0) {
     return std::nullopt;
   }
   BlockList list;
+  list.version = Get<std::uint32_t>(bytes, 4);
+  if (list.version != 1 && list.version != 2) return std::nullopt;
   list.file_size = Get<std::uint64_t>(bytes, 8);
   const std::uint64_t count = Get<std::uint32_t>(bytes, 16);
-  if ((bytes.size() - kHeaderSize) / kEntrySize != count ||
-      (bytes.size() - kHeaderSize) % kEntrySize != 0) {
+  const std::size_t entry_size = EntrySize(list.version);
+  if ((bytes.size() - kHeaderSize) / entry_size != count ||
+      (bytes.size() - kHeaderSize) % entry_size != 0) {
     return std::nullopt;
   }
   std::uint64_t total = 0;
   list.blocks.resize(count);
   for (std::size_t i = 0; i < count; ++i) {
-    const std::size_t at = kHeaderSize + i * kEntrySize;
+    std::size_t at = kHeaderSize + i * entry_size;
     Block& block = list.blocks[i];
     block.length = Get<std::uint32_t>(bytes, at);
-    std::memcpy(block.digest.data(), bytes.data() + at + 4, block.digest.size());
+    at += 4;
+    if (list.version != 1) {
+      block.check = Get<std::uint64_t>(bytes, at);
+      at += 8;
+    }
+    std::memcpy(block.digest.data(), bytes.data() + at, block.digest.size());
     if (block.length == 0 || block.length > kMaxBlock ||
         (i + 1 < count && block.length < kMinBlock)) {
       return std::nullopt;

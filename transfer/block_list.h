@@ -1,10 +1,12 @@
 #pragma once
 // The block list of one release file: its length and, block by block as
-// NextBlockLength cuts it, each block's length and SHA-256. Written by the
-// publisher's tool, read by the installer to tell which blocks an old copy
-// of the file already holds. Format (docs/blocks.md), little-endian:
-//   "LBBL"  u32 version (1)  u64 file size  u32 block count
-//   count x (u32 length, 32 bytes SHA-256)
+// NextBlockLength cuts it, each block's length, BlockCheck and SHA-256.
+// Written by the publisher's tool, read by the installer to tell which blocks
+// an old copy of the file already holds. Format (docs/blocks.md),
+// little-endian:
+//   "LBBL"  u32 version (2)  u64 file size  u32 block count
+//   count x (u32 length, u64 check, 32 bytes SHA-256)
+// Version 1, still read, has no check: (u32 length, 32 bytes SHA-256).
 // Pure code; any thread.
 #include <array>
 #include <cstdint>
@@ -15,26 +17,30 @@
 
 using BlockDigest = std::array<std::uint8_t, 32>;
 
+inline constexpr std::uint32_t kBlockListVersion = 2;
+
 struct Block {
   std::uint32_t length = 0;
   BlockDigest digest{};
+  std::uint64_t check = 0;  // BlockCheck of the block; 0 in a list of version 1
 };
 
 struct BlockList {
   std::uint64_t file_size = 0;
   std::vector<Block> blocks;  // in file order; lengths add up to file_size
+  std::uint32_t version = kBlockListVersion;  // 1: the blocks have no check
 };
 
 // The largest list a file of `file_size` bytes can have (every block but the
-// last of the shortest length): 20 + 36 * ceil(file_size / kMinBlock) bytes,
-// under 0.23 % of the file for files of 1 MiB and more.
+// last of the shortest length, version 2): 20 + 44 * ceil(file_size /
+// kMinBlock) bytes, under 0.27 % of the file for files of 1 MiB and more.
 std::uint64_t MaxBlockListSize(std::uint64_t file_size) noexcept;
 
-// The list's bytes.
+// The list's bytes, in the list's version.
 std::string SerializeBlockList(const BlockList& list);
 
 // The list in `bytes`, or nothing when they are not a well-formed list of
-// version 1: wrong magic or version, a count that does not match the length,
+// version 1 or 2: wrong magic or version, a count that does not match the length,
 // a block of length 0 or over kMaxBlock, a block shorter than kMinBlock
 // before the last, or lengths that do not add up to the file size.
 std::optional<BlockList> ParseBlockList(std::string_view bytes);

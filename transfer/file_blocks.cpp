@@ -58,7 +58,7 @@ BlockList MakeBlockList(const std::wstring& path) {
   Sha256 hash;
   ForEachFileBlock(file.get(), [&](std::uint64_t, std::span<const std::uint8_t> bytes) {
     hash.Add(bytes.data(), bytes.size());
-    list.blocks.push_back({static_cast<std::uint32_t>(bytes.size()), hash.Finish()});
+    list.blocks.push_back({static_cast<std::uint32_t>(bytes.size()), hash.Finish(), BlockCheck(bytes)});
     list.file_size += bytes.size();
   });
   return list;

@@ -76,6 +76,26 @@ TEST(ContentChunker, ConstantContentIsCutAtTheLongestLength) {
   EXPECT_EQ(blocks[2].size(), 5u);
 }
 
+// The check finds a block again: it is fixed by the list's format, and one
+// changed bit anywhere (each lane of its words, the tail) or another length
+// changes it.
+TEST(ContentChunker, BlockCheckTellsBlocksApart) {
+  const std::string block = Noise(65536 + 5, 11);
+  const auto check = [](const std::string& bytes) {
+    return BlockCheck({reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()});
+  };
+  EXPECT_EQ(check(std::string("Lanternbrook")), 0x68a7f67473b19b50ull);
+  EXPECT_EQ(check(block), 0x388932256ef89b54ull);
+  for (std::size_t at : {std::size_t{0}, std::size_t{9}, std::size_t{17}, std::size_t{31}, std::size_t{40000},
+                         block.size() - 3, block.size() - 1}) {
+    std::string changed = block;
+    changed[at] ^= 0x10;
+    EXPECT_NE(check(changed), check(block)) << "byte " << at;
+  }
+  EXPECT_NE(check(block.substr(0, 65536)), check(block));
+  EXPECT_NE(check(std::string(64, '\0')), check(std::string(72, '\0')));
+}
+
 // A change costs the blocks it touches and their neighbours, wherever it lies.
 struct EditCase {
   const char* name;
@@ -119,7 +139,7 @@ INSTANTIATE_TEST_SUITE_P(
 BlockList ListOf(std::vector<std::uint32_t> lengths) {
   BlockList list;
   for (std::uint32_t length : lengths) {
-    Block block{length, {}};
+    Block block{length, {}, length * 0x9e3779b97f4a7c15ull};
     block.digest[0] = static_cast<std::uint8_t>(length);
     block.digest[31] = static_cast<std::uint8_t>(list.blocks.size());
     list.blocks.push_back(block);
@@ -137,8 +157,17 @@ TEST(BlockListFormat, RoundTripsAndStaysWithinItsLimit) {
   const std::optional<BlockList> parsed = ParseBlockList(bytes);
   ASSERT_TRUE(parsed);
   EXPECT_EQ(SerializeBlockList(*parsed), bytes);
-  EXPECT_EQ(MaxBlockListSize(1), 56u);
-  EXPECT_EQ(MaxBlockListSize(kMinBlock + 1), 92u);
+  EXPECT_EQ(MaxBlockListSize(1), 64u);
+  EXPECT_EQ(MaxBlockListSize(kMinBlock + 1), 108u);
+  // A list of version 1, without checks, is still read.
+  BlockList first = list;
+  first.version = 1;
+  const std::string old_bytes = SerializeBlockList(first);
+  EXPECT_EQ(old_bytes.size(), 20u + 36 * 64);
+  const std::optional<BlockList> old_parsed = ParseBlockList(old_bytes);
+  ASSERT_TRUE(old_parsed);
+  EXPECT_EQ(old_parsed->version, 1u);
+  EXPECT_EQ(SerializeBlockList(*old_parsed), old_bytes);
 }
 
 struct MalformedCase {
@@ -162,7 +191,8 @@ INSTANTIATE_TEST_SUITE_P(
         MalformedCase{"Empty", [](std::string) { return std::string(); }},
         MalformedCase{"HeaderOnlyPart", [](std::string s) { return s.substr(0, 19); }},
         MalformedCase{"WrongMagic", [](std::string s) { s[0] = 'X'; return s; }},
-        MalformedCase{"LaterVersion", [](std::string s) { s[4] = 2; return s; }},
+        MalformedCase{"LaterVersion", [](std::string s) { s[4] = 3; return s; }},
+        MalformedCase{"Version1Entries", [](std::string s) { s[4] = 1; return s; }},
         MalformedCase{"FileSizeOffByOne", [](std::string s) { s[8] ^= 1; return s; }},
         MalformedCase{"CountTooHigh", [](std::string s) { s[16] = 4; return s; }},
         MalformedCase{"TruncatedEntry", [](std::string s) { s.pop_back(); return s; }},

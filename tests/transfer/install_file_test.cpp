@@ -479,7 +479,10 @@ std::string Spliced(const std::string& s, std::size_t at, std::size_t removed, c
 }
 
 // The block list served for a case: the file's own, or one that fails.
-enum class List { kGood, kMissing, kWrongSize, kWrongDigest, kMalformed, kOverItsLimit, kAtItsLimit };
+// kVersion1: the list without checks; kChecksOfTheOldCopy: each block's check
+// is the old copy's block at the same place, as if the checks collided.
+enum class List { kGood, kMissing, kWrongSize, kWrongDigest, kMalformed, kOverItsLimit, kAtItsLimit,
+                  kVersion1, kChecksOfTheOldCopy };
 
 struct BlockCase {
   const char* name;
@@ -514,6 +517,13 @@ TEST_P(InstallByBlocks, BuildsTheFileFromTheOldCopyAndFetchesLittle) {
       lbtest::WriteFileBytes(Path(L"piece.bin"), content.substr(at, kMinBlock));
       made.blocks.push_back(MakeBlockList(Path(L"piece.bin")).blocks.at(0));
     }
+  }
+  if (c.list == List::kVersion1) made.version = 1;
+  if (c.list == List::kChecksOfTheOldCopy) {
+    lbtest::WriteFileBytes(Path(L"old.bin"), c.old_of(content));
+    const BlockList old_list = MakeBlockList(Path(L"old.bin"));
+    ASSERT_EQ(old_list.blocks.size(), made.blocks.size());
+    for (std::size_t i = 0; i < made.blocks.size(); ++i) made.blocks[i].check = old_list.blocks[i].check;
   }
   std::string list = SerializeBlockList(made);
   if (c.list == List::kAtItsLimit) {
@@ -570,6 +580,7 @@ TEST_P(InstallByBlocks, BuildsTheFileFromTheOldCopyAndFetchesLittle) {
 }
 
 std::string MiddleChanged(const std::string& s) { return Spliced(s, kMiddle, 65536, lbtest::RandomBytes(65536, 7)); }
+std::string OneByteChanged(const std::string& s) { return Spliced(s, kMiddle, 1, std::string(1, ~s[kMiddle])); }
 
 INSTANTIATE_TEST_SUITE_P(
     Changes, InstallByBlocks,
@@ -590,7 +601,8 @@ INSTANTIATE_TEST_SUITE_P(
         BlockCase{"ResumedPartialFile", MiddleChanged, 65536 + kSlack, false, List::kGood, {}, {}, 300001},
         BlockCase{"ResumedPartialFileInTheChange", MiddleChanged, 65536 + kSlack, false,
                   List::kGood, {}, {}, kMiddle + 1000},
-        BlockCase{"ListAtItsSizeLimit", MiddleChanged, kBlockFileSize, false, List::kAtItsLimit}),
+        BlockCase{"ListAtItsSizeLimit", MiddleChanged, kBlockFileSize, false, List::kAtItsLimit},
+        BlockCase{"ListOfVersion1", MiddleChanged, 65536 + kSlack, false, List::kVersion1}),
     lbtest::CaseName());
 
 // Every failure of the block path ends in the plain download from the
@@ -618,6 +630,8 @@ INSTANTIATE_TEST_SUITE_P(
         // Built whole, the file fails its digest: it is fetched again from 0.
         BlockCase{"SpoiledPartialFile", MiddleChanged, kBlockFileSize + 65536 + kSlack, true,
                   List::kGood, {}, {}, 300001, "", true},
+        BlockCase{"OldBlockWithTheSameCheck", OneByteChanged, kBlockFileSize, true,
+                  List::kChecksOfTheOldCopy},
         BlockCase{"ConnectionDroppedInARange", MiddleChanged, 65536 + 2 * kSlack, false,
                   List::kGood, {.drop_after = 20000, .count = 1}, {}, 0, texts::kInterrupted}),
     lbtest::CaseName());
