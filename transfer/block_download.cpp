@@ -1,10 +1,10 @@
 #include "transfer/block_download.h"
 
 #include <algorithm>
+#include <cstring>
 #include <optional>
 #include <span>
 #include <stdexcept>
-#include <cstring>
 #include <string_view>
 #include <unordered_map>
 #include <vector>

@@ -19,20 +19,19 @@ struct BlockBuild {
 // Continues `part_path`, which holds the first `length` (< file.size) bytes of
 // the new file, from the old copy at `target_path` and the file's block list
 // (`file.blocks`, which must be present; fetched once and kept beside the
-// partial file as `part_path` + ".blocks" for the runs that continue it).
-// Each append of n bytes is reported
-// with appended(n). Returns the partial file's length on return: the whole
-// file.size when every block was built and checked against the list, with
-// `verified` set when the whole file's SHA-256, computed over the bytes as
-// they were written (those of the earlier run read back), is the manifest's;
-// or otherwise a prefix of it whose blocks written here all matched the list,
-// from which the plain download carries on. That is the answer to every
-// failure of this path: a block list that cannot be fetched, has the wrong size
-// or digest or is malformed; an old copy that cannot be read; a range answered
-// with another status or range; bytes that disagree with the list.
-// Memory: one 1 MiB read buffer and the index of the list's blocks (at most
-// 20 + 36 bytes per block of the list, one block per 16 KiB of the file at
-// worst, ~2.3 MiB for 256 MiB, plus the hash table's nodes).
+// partial file as `part_path` + ".blocks" for the runs that continue it). Each
+// append of n bytes is reported with appended(n). Returns the partial file's
+// length on return: the whole file.size when every block was built and checked
+// against the list, with `verified` set when the whole file's SHA-256, computed
+// over the bytes as they were written (those of the earlier run read back), is
+// the manifest's; or otherwise a prefix of it whose blocks written here all
+// matched the list, from which the plain download carries on. That is the
+// answer to every failure of this path: a block list that cannot be fetched,
+// has the wrong size or digest or is malformed; an old copy that cannot be
+// read; a range answered with another status or range; bytes that disagree with
+// the list.
+// Memory: one 1 MiB read buffer, the list and the index of its blocks (one
+// block per 16 KiB of the file at worst: ~2.3 MiB for 256 MiB).
 // Throws "A conexao foi interrompida." when a fetched body breaks off (every
 // byte received stays in the partial file), "Falha ao gravar a atualizacao."
 // when a write fails, "Nao foi possivel gravar os arquivos na Area de
