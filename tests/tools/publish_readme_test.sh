@@ -5,8 +5,8 @@
 # small release at the path the README names, with a home folder of its own
 # (the host's ~/.wine, ~/.config and ~/.local cannot be touched), a free port
 # and the test build. Passes when both checks say "ok:", the manifest is where
-# the README says, and nothing was written to the scratch home's .wine,
-# .config or .local.
+# the README says, every Wine process started with the address layout fixed,
+# and nothing was written to the scratch home's .wine, .config or .local.
 set -euo pipefail
 source_dir=$1
 build=$(cd "$2" && pwd)
@@ -31,9 +31,18 @@ port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0));
 stop_server() { "$source_dir/scripts/update-server" stop --port "$port" --state "$build/update-server" >/dev/null 2>&1 || true; }
 trap stop_server EXIT
 
+# Every Wine process that the commands start must have the address layout
+# fixed (tests/support/fixed-layout): a `wine` ahead of the real one notes the
+# personality it was started with, then runs the real one.
+mkdir -p "$work/shim"
+printf '#!/bin/sh\ncat /proc/self/personality >>"%s"\nexec "%s" "$@"\n' \
+  "$work/wine-personality.log" "$(command -v wine)" >"$work/shim/wine"
+chmod +x "$work/shim/wine"
+
 status=0
 (
   cd "$work"
+  export PATH=$work/shim:$PATH
   export HOME=$work/home XDG_CONFIG_HOME=$work/home/.config XDG_DATA_HOME=$work/home/.local/share
   export XDG_CACHE_HOME=$work/home/.cache LB_PUBLISH_BUILD_DIR=$build LB_PUBLISH_PORT=$port
   bash -euo pipefail -c "$commands"
@@ -43,6 +52,12 @@ cat "$work/output.log"
 oks=$(grep -c '^ok: ' "$work/output.log" || true)
 [ "$oks" -eq 2 ] || { echo "FAIL: expected 2 'ok:' lines (folder and server), got $oks"; exit 1; }
 [ -s "$work/www/updates/manifest.json" ] || { echo "FAIL: no www/updates/manifest.json"; exit 1; }
+starts=$(wc -l 2>/dev/null <"$work/wine-personality.log" || echo 0)
+[ "$starts" -ge 4 ] || { echo "FAIL: expected 4 Wine starts or more, saw $starts"; exit 1; }
+while read -r personality; do
+  (( 0x$personality & 0x0040000 )) ||
+    { echo "FAIL: a Wine process started with address randomization on (personality $personality)"; exit 1; }
+done <"$work/wine-personality.log"
 for written in .wine .config .local; do
   [ ! -e "$work/home/$written" ] || { echo "FAIL: the home folder got $written"; exit 1; }
 done
